@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zfuse {
+
+// Request lead byte and the two request codes of the configuration telegrams.
+constexpr uint8_t kRequestLead = 0xFF;
+constexpr uint8_t kRequestRead = 0xFC;
+constexpr uint8_t kRequestWrite = 0xF3;
+constexpr uint8_t kWriteTrailerA = 0xDD;
+constexpr uint8_t kWriteTrailerB = 0xEE;
+
+// One byte holding two list positions of 0 to 15: high nibble channel 2 (or 4),
+// low nibble channel 1 (or 3).
+inline uint8_t packPositions(int low, int high) {
+  return static_cast<uint8_t>(((high & 0x0F) << 4) | (low & 0x0F));
+}
+
+// Power-good threshold list: "20,0" ... "24,0" in steps of 0,1 V.
+constexpr int kThresholdEntries = 41;
+std::string thresholdEntryText(int index);
+
+// Trip-time list of a standard-model channel, from its rated-current position:
+// the smaller the current, the longer the times on offer.
+std::vector<std::string> tripTimeEntries(int currentIndex);
+// The entry selected when the operator changes the current; -1 for an empty list.
+int defaultTripTimeEntry(int currentIndex);
+
+// The configuration of a standard-model device as its dialog shows it: the selected
+// positions of the lists (-1 = nothing selected) and the event bytes of both ports.
+struct ParameterSet {
+  std::array<int, 4> current_index{-1, -1, -1, -1};
+  std::array<int, 4> time_index{-1, -1, -1, -1};
+  int pgood_index = -1;
+  uint8_t port1_byte1 = 0;
+  uint8_t port1_byte2 = 0;
+  uint8_t port2_byte1 = 0;
+  uint8_t port2_byte2 = 0;
+};
+
+constexpr std::size_t kStandardWriteLength = 14;
+constexpr std::size_t kStandardReplyMinLength = 30;
+
+// The 14-byte write telegram. `thresholdTenths` is the selected threshold in tenths of
+// a volt (200 ... 240). A time position of 0 or none is sent as 0.
+std::vector<uint8_t> encodeStandardWrite(const ParameterSet& p, uint8_t thresholdTenths);
+
+// A standard-model configuration reply, decoded. Positions are the raw nibbles and the
+// threshold remainder; positions a list does not have are the caller's to reject.
+struct StandardReply {
+  std::array<int, 4> current;
+  std::array<int, 4> time;
+  int pgood_index;
+  uint8_t port1_byte1, port1_byte2, port2_byte1, port2_byte2;
+  std::string version;  // the four version bytes, one character each
+};
+
+// Checks length (30 bytes or more), start byte 0xE4, type 0x15 and the check byte
+// (XOR of bytes 2 to 27 in byte 28); nullopt when any test fails.
+std::optional<StandardReply> decodeStandardReply(const std::vector<uint8_t>& reply);
+
+}  // namespace zfuse

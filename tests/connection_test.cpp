@@ -1,0 +1,125 @@
+// Port selection and polling of the monitoring connection, against a scripted line.
+
+#include "link/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace zfuse {
+namespace {
+
+struct Journal {
+  std::vector<std::string> events;
+  std::deque<QByteArray> reads;
+  bool openSucceeds = true;
+};
+
+class ScriptedLine : public SerialLine {
+ public:
+  explicit ScriptedLine(Journal& j) : j_(j) {}
+  bool open(const QString& name, QueueSizes q) override {
+    j_.events.push_back("open " + name.toStdString() + " q" + std::to_string(q.input));
+    open_ = j_.openSucceeds;
+    return open_;
+  }
+  void setTimeouts(const LineTimeouts& t) override {
+    j_.events.push_back("timeouts " + std::to_string(t.readInterval) + "/" +
+                        std::to_string(t.readTotalMultiplier) + "/" +
+                        std::to_string(t.readTotalConstant) + "/" +
+                        std::to_string(t.writeTotalMultiplier) + "/" +
+                        std::to_string(t.writeTotalConstant));
+  }
+  qint64 write(const QByteArray&) override {
+    j_.events.push_back("write");
+    return 0;
+  }
+  QByteArray read(int maxBytes) override {
+    j_.events.push_back("read " + std::to_string(maxBytes));
+    if (!open_ || j_.reads.empty()) return {};
+    QByteArray r = j_.reads.front();
+    j_.reads.pop_front();
+    return r;
+  }
+  void close() override {
+    j_.events.push_back("close");
+    open_ = false;
+  }
+  bool isOpen() const override { return open_; }
+
+ private:
+  Journal& j_;
+  bool open_ = false;
+};
+
+class PortConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetPortSelection(); }
+  Journal journal;
+  PortConnection connection{[this] { return std::make_unique<ScriptedLine>(journal); }};
+  std::vector<uint8_t> received;
+  void tick(int selector) {
+    connection.pollTick(selector, [this](uint8_t b) { received.push_back(b); });
+  }
+};
+
+TEST_F(PortConnectionTest, FirstTickOpensCom1WithTheMonitorSettings) {
+  tick(0);
+  EXPECT_EQ(journal.events,
+            (std::vector<std::string>{"open COM1 q40", "timeouts 3/1/60/1/3", "read 60"}));
+  EXPECT_TRUE(com_opened_once);
+  EXPECT_EQ(com_name, "COM1");
+  EXPECT_EQ(com_number, 1);
+}
+
+TEST_F(PortConnectionTest, FirstTickOpensCom1EvenWhenAnotherPortIsChosenThenSwitches) {
+  tick(2);
+  EXPECT_EQ(journal.events,
+            (std::vector<std::string>{"open COM1 q40", "timeouts 3/1/60/1/3", "close",
+                                      "open COM3 q40", "timeouts 3/1/60/1/3", "read 60"}));
+  EXPECT_EQ(com_name, "COM3");
+  EXPECT_EQ(com_number, 3);
+}
+
+TEST_F(PortConnectionTest, SamePortIsNotReopenedAndAnotherOneIs) {
+  tick(0);
+  journal.events.clear();
+  tick(0);
+  EXPECT_EQ(journal.events, (std::vector<std::string>{"read 60"}));
+  journal.events.clear();
+  tick(10);
+  EXPECT_EQ(journal.events, (std::vector<std::string>{"close", "open COM11 q40",
+                                                      "timeouts 3/1/60/1/3", "read 60"}));
+  EXPECT_EQ(com_name, "COM11");
+}
+
+TEST_F(PortConnectionTest, EveryByteIsHandedOnInOrder) {
+  journal.reads = {QByteArray("\xE4\x17\x00", 3), QByteArray(), QByteArray("\x16", 1)};
+  tick(0);
+  tick(0);
+  tick(0);
+  EXPECT_EQ(received, (std::vector<uint8_t>{0xE4, 0x17, 0x00, 0x16}));
+}
+
+TEST_F(PortConnectionTest, FailedOpenIsNotRetriedByTicksButByOeffnecom) {
+  journal.openSucceeds = false;
+  tick(0);
+  tick(0);
+  EXPECT_EQ(std::count(journal.events.begin(), journal.events.end(), "open COM1 q40"), 1);
+  EXPECT_FALSE(connection.isOpen());
+  journal.openSucceeds = true;
+  connection.oeffnecom();  // a configuration dialog closed
+  EXPECT_TRUE(connection.isOpen());
+  EXPECT_EQ(com_name, "COM1");
+}
+
+TEST_F(PortConnectionTest, ReopenAfterADialogUsesThePortChosenBefore) {
+  tick(4);
+  connection.schliessecom();
+  journal.events.clear();
+  connection.oeffnecom();
+  EXPECT_EQ(journal.events.front(), "open COM5 q40");
+}
+
+}  // namespace
+}  // namespace zfuse

@@ -1,0 +1,222 @@
+// The real serial code on pseudo-terminals: line settings, the read-completion rule,
+// exclusivity and the command transaction.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <thread>
+
+#include "link/command.h"
+#include "link/connection.h"
+#include "link/serialline.h"
+#include "tests/support/pty.h"
+
+namespace zfuse {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+
+std::vector<uint8_t> bytesOf(const QByteArray& a) { return {a.begin(), a.end()}; }
+QByteArray arrayOf(const std::vector<uint8_t>& v) {
+  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+class SerialLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetPortSelection();
+    com_name = QStringLiteral("COM1");
+    pty.linkAs("COM1");
+  }
+  void TearDown() override { test::removePortLinks(); }
+
+  std::unique_ptr<SerialLine> openMonitorLine() {
+    auto line = makeSystemSerialLine();
+    EXPECT_TRUE(line->open(QStringLiteral("COM1"), kMonitorQueues));
+    line->setTimeouts(kMonitorTimeouts);
+    return line;
+  }
+
+  PtyPair pty;
+};
+
+TEST_F(SerialLineTest, ControlAndHighBytesPassUnchangedBothWays) {
+  // A fresh tty has XON/XOFF and line editing on; the port must be raw.
+  const std::vector<uint8_t> bytes = {0x00, 0x11, 0x13, 0x0D, 0x0A, 0x03, 0x7F, 0xE4, 0xFF};
+  auto line = openMonitorLine();
+  pty.send(bytes);
+  EXPECT_EQ(bytesOf(line->read(60)), bytes);
+  EXPECT_EQ(line->write(arrayOf(bytes)), static_cast<qint64>(bytes.size()));
+  EXPECT_EQ(pty.receive(50ms, 1000ms), bytes);
+}
+
+TEST_F(SerialLineTest, SilentPollReadReturnsEmptyWithinItsTotalTimeOut) {
+  auto line = openMonitorLine();
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_TRUE(line->read(kMonitorReadBytes).isEmpty());
+  EXPECT_GE(clock.elapsed(), 100);  // 60 x 1 ms + 60 ms
+  EXPECT_LT(clock.elapsed(), 300);
+}
+
+TEST_F(SerialLineTest, MoreThanSixtyWaitingBytesComeSixtyAtATimeInOrder) {
+  std::vector<uint8_t> bytes(150);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+  auto line = openMonitorLine();
+  pty.send(bytes);
+  std::this_thread::sleep_for(20ms);
+  std::vector<uint8_t> got = bytesOf(line->read(kMonitorReadBytes));
+  EXPECT_EQ(got.size(), 60u);
+  const auto second = bytesOf(line->read(kMonitorReadBytes));
+  EXPECT_EQ(second.size(), 60u);
+  got.insert(got.end(), second.begin(), second.end());
+  const auto third = bytesOf(line->read(kMonitorReadBytes));
+  got.insert(got.end(), third.begin(), third.end());
+  EXPECT_EQ(got, bytes);
+}
+
+TEST_F(SerialLineTest, PollReadEndsShortlyAfterTheLastByte) {
+  auto line = openMonitorLine();
+  std::thread device([&] {
+    std::this_thread::sleep_for(30ms);
+    pty.send(std::vector<uint8_t>(31, 0x42));
+  });
+  QElapsedTimer clock;
+  clock.start();
+  const auto got = line->read(kMonitorReadBytes);
+  const auto elapsed = clock.elapsed();
+  device.join();
+  EXPECT_EQ(got.size(), 31);
+  EXPECT_LT(elapsed, 100);  // far below the 120 ms total: the 3 ms gap ended it
+}
+
+TEST_F(SerialLineTest, PortIsExclusiveAlsoForRoot) {
+  auto first = openMonitorLine();
+  auto second = makeSystemSerialLine();
+  EXPECT_FALSE(second->open(QStringLiteral("COM1"), kMonitorQueues));
+  // The same device under another name is the same port.
+  pty.linkAs("COM2");
+  EXPECT_FALSE(second->open(QStringLiteral("COM2"), kMonitorQueues));
+  first->close();
+  EXPECT_TRUE(second->open(QStringLiteral("COM1"), kMonitorQueues));
+}
+
+TEST_F(SerialLineTest, BytesWaitingBeforeTheOpenAreDiscarded) {
+  {
+    auto line = openMonitorLine();
+    line->close();
+  }
+  pty.send({0x01, 0x02, 0x03});
+  std::this_thread::sleep_for(10ms);
+  auto line = openMonitorLine();
+  pty.send({0x04});
+  EXPECT_EQ(bytesOf(line->read(kMonitorReadBytes)), (std::vector<uint8_t>{0x04}));
+}
+
+TEST_F(SerialLineTest, HungUpLineIsClosedAndReadsReturnAtOnce) {
+  auto line = openMonitorLine();
+  pty.hangUp();
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(line->read(kMonitorReadBytes).isEmpty());
+  EXPECT_LT(clock.elapsed(), 500);
+  EXPECT_FALSE(line->isOpen());
+}
+
+// The device's side of one exchange: waits for a request, then answers in chunks with
+// pauses between them.
+struct Chunk {
+  std::vector<uint8_t> bytes;
+  std::chrono::milliseconds pauseBefore;
+};
+std::thread answerOnce(const PtyPair& pty, std::vector<Chunk> chunks,
+                       std::vector<uint8_t>* request) {
+  return std::thread([&pty, chunks = std::move(chunks), request] {
+    *request = pty.receive(20ms, 2000ms);
+    for (const auto& c : chunks) {
+      std::this_thread::sleep_for(c.pauseBefore);
+      pty.send(c.bytes);
+    }
+  });
+}
+
+using CommandTransaction = SerialLineTest;
+
+TEST_F(CommandTransaction, NoDeviceGivesEmptyReplyAfterTheTotalTimeOut) {
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_TRUE(command(QByteArray("\xFF\xFC", 2)).isEmpty());
+  EXPECT_GE(clock.elapsed(), 250);
+  EXPECT_LT(clock.elapsed(), 600);
+  EXPECT_EQ(pty.receive(20ms, 200ms), (std::vector<uint8_t>{0xFF, 0xFC}));
+  // The port is closed again: another handle can have it.
+  EXPECT_TRUE(makeSystemSerialLine()->open(com_name, kCommandQueues));
+}
+
+TEST_F(CommandTransaction, PortHeldByAnotherHandleGivesEmptyReplyAtOnce) {
+  auto holder = openMonitorLine();
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_TRUE(command(QByteArray("\xFF\xFC", 2)).isEmpty());
+  EXPECT_LT(clock.elapsed(), 100);
+}
+
+TEST_F(CommandTransaction, ReplyIsCutAtFiftyBytes) {
+  std::vector<uint8_t> answer(70);
+  for (std::size_t i = 0; i < answer.size(); ++i) answer[i] = static_cast<uint8_t>(i);
+  answer[3] = 0x00;
+  std::vector<uint8_t> request;
+  auto device = answerOnce(pty, {{answer, 5ms}}, &request);
+  const auto reply = bytesOf(command(QByteArray("\xFF\xFC", 2)));
+  device.join();
+  EXPECT_EQ(request, (std::vector<uint8_t>{0xFF, 0xFC}));
+  EXPECT_EQ(reply, std::vector<uint8_t>(answer.begin(), answer.begin() + 50));
+}
+
+TEST_F(CommandTransaction, ReplyEndsAtAnEightyMillisecondGap) {
+  const std::vector<uint8_t> first = {0xE4, 0x15, 0x00, 0x11, 0x13};
+  std::vector<uint8_t> request;
+  auto device = answerOnce(pty, {{first, 5ms}, {{0x99, 0x98}, 150ms}}, &request);
+  QElapsedTimer clock;
+  clock.start();
+  const auto reply = bytesOf(command(QByteArray("\xFF\xFC", 2)));
+  const auto elapsed = clock.elapsed();
+  device.join();
+  EXPECT_EQ(reply, first);
+  EXPECT_GE(elapsed, 80);
+  EXPECT_LT(elapsed, 150);
+}
+
+TEST_F(CommandTransaction, PauseShorterThanTheGapKeepsTheReplyWhole) {
+  std::vector<uint8_t> request;
+  auto device = answerOnce(pty, {{{0x01, 0x02}, 5ms}, {{0x03}, 40ms}}, &request);
+  const auto reply = bytesOf(command(QByteArray("\xFF\xFC", 2)));
+  device.join();
+  EXPECT_EQ(reply, (std::vector<uint8_t>{0x01, 0x02, 0x03}));
+}
+
+TEST_F(CommandTransaction, EmptyRequestWritesNothingAndStillListens) {
+  std::thread device([&] {
+    std::this_thread::sleep_for(100ms);
+    pty.send({0x7E});
+  });
+  const auto reply = bytesOf(command(QByteArray()));
+  device.join();
+  EXPECT_EQ(reply, (std::vector<uint8_t>{0x7E}));
+  EXPECT_TRUE(pty.receive(20ms, 50ms).empty());
+}
+
+TEST_F(CommandTransaction, UsesThePortNamedAtTheMomentOfTheCall) {
+  PtyPair other;
+  other.linkAs("COM7");
+  com_name = QStringLiteral("COM7");
+  std::vector<uint8_t> request;
+  auto device = answerOnce(other, {{{0x42}, 1ms}}, &request);
+  EXPECT_EQ(bytesOf(command(QByteArray("\xFF\xFC", 2))), (std::vector<uint8_t>{0x42}));
+  device.join();
+  EXPECT_TRUE(pty.receive(10ms, 30ms).empty());
+}
+
+}  // namespace
+}  // namespace zfuse
