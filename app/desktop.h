@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QRect>
+#include <optional>
+
+class QWidget;
+
+namespace zfuse {
+
+// The desktop's work area (the screen less the task bar) of the primary screen.
+QRect desktopWorkArea();
+// Lets tests stand in a work area of their own; nullopt gives the real one back.
+void setWorkAreaOverride(std::optional<QRect> area);
+
+// Where a window of `window` pixels starts when centred in `area` pixels: the division
+// truncates toward zero, so a window wider than the work area gets a negative edge.
+constexpr int centredEdge(int area, int window) { return (area - window) / 2; }
+
+}  // namespace zfuse

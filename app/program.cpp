@@ -1,0 +1,78 @@
+#include "app/program.h"
+
+#include <QApplication>
+#include <QFont>
+
+#include "app/zokm32.h"
+#include "config/parameter.h"
+#include "config/parameter2.h"
+#include "link/connection.h"
+#include "monitor/statustelegram.h"
+#include "windows/grafik.h"
+#include "windows/information.h"
+
+// The pictures live in the library's resources, which a static library must register.
+static void registerPictures() { Q_INIT_RESOURCE(zfuse); }
+
+namespace zfuse {
+
+TForm1* Form1 = nullptr;
+Tpara* para = nullptr;
+TInfo* Info = nullptr;
+Tparameter_zokx* parameter_zokx = nullptr;
+TForm2* Form2 = nullptr;
+
+void showOnTop(QWidget* window) {
+  window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void startProgram() {
+  registerPictures();
+  QApplication::setApplicationName(QStringLiteral("Electronic fuse"));
+  // The windows are drawn for Tahoma; where it is missing a similar face stands in.
+  QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                             {QStringLiteral("DejaVu Sans Condensed"),
+                              QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+  resetModelFlags();
+  resetPortSelection();
+
+  Form1 = new TForm1;
+  para = new Tpara;
+  Info = new TInfo;
+  parameter_zokx = new Tparameter_zokx;
+  Form2 = new TForm2;
+  // The dialogs hand the device back to the main window when they close.
+  para->handBackDevice = [] { Form1->configurationClosed(); };
+  parameter_zokx->handBackDevice = [] { Form1->configurationClosed(); };
+
+  Form1->deutschClick();
+  Form1->show();
+}
+
+void endProgram() {
+  delete Form2;
+  delete parameter_zokx;
+  delete Info;
+  delete para;
+  delete Form1;
+  Form1 = nullptr;
+  para = nullptr;
+  Info = nullptr;
+  parameter_zokx = nullptr;
+  Form2 = nullptr;
+  resetModelFlags();
+  resetPortSelection();
+  sprache_deutsch = false;
+  sprache_englisch = false;
+}
+
+int runProgram(int argc, char** argv) {
+  QApplication app(argc, argv);
+  startProgram();
+  return app.exec();
+}
+
+}  // namespace zfuse

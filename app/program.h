@@ -1,0 +1,32 @@
+#pragma once
+
+class QWidget;
+
+namespace zfuse {
+
+class TForm1;
+class Tpara;
+class TInfo;
+class Tparameter_zokx;
+class TForm2;
+
+// The five windows of the program, created once at start and kept until its end.
+extern TForm1* Form1;
+extern Tpara* para;
+extern TInfo* Info;
+extern Tparameter_zokx* parameter_zokx;
+extern TForm2* Form2;
+
+// Starts the program inside a running Qt application: title, model flags, the five
+// windows in their order, German texts; the main window is shown.
+void startProgram();
+// Closes down what startProgram built and returns every module variable to its state
+// at load, so that the program can be started again in the same process.
+void endProgram();
+// The whole program: application, start, event loop.
+int runProgram(int argc, char** argv);
+
+// Shows a window above all other windows of the desktop.
+void showOnTop(QWidget* window);
+
+}  // namespace zfuse

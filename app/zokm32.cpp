@@ -1,0 +1,228 @@
+#include "app/zokm32.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/desktop.h"
+#include "app/program.h"
+#include "config/parameter.h"
+#include "config/parameter2.h"
+#include "ui_zokm32.h"
+#include "windows/information.h"
+
+namespace zfuse {
+
+namespace {
+constexpr int kPollPeriodMs = 50;
+constexpr int kWatchdogPeriodMs = 1000;
+constexpr int kBlinkPeriodMs = 250;
+constexpr int kCentreBelowWidth = 1200;
+const char* const kVersionLine = "Version 1.1.9";
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
+  ui->setupUi(this);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  ui->centralwidget->setFixedSize(1031, 317);
+  setFixedSize(1031, 317 + menuBar()->sizeHint().height());
+
+  lamps_ = {{{ui->mb1_1_w, ui->mb1_1_g, ui->mb1_1, ui->Labelmb1_1},
+             {ui->mb1_2_w, ui->mb1_2_r, ui->mb1_2, ui->Labelmb1_2},
+             {ui->mb1_3_w, ui->mb1_3_g, ui->mb1_3, ui->Labelmb1_3},
+             {ui->mb1_4_w, ui->mb1_4_r, ui->mb1_4, ui->Labelmb1_4},
+             {ui->mb1_5_w, ui->mb1_5_g, ui->mb1_5, ui->Labelmb1_5},
+             {ui->mb1_6_w, ui->mb1_6_r, ui->mb1_6, ui->Labelmb1_6},
+             {ui->mb1_7_w, ui->mb1_7_g, ui->mb1_7, ui->Labelmb1_7},
+             {ui->mb1_8_w, ui->mb1_8_r, ui->mb1_8, ui->Labelmb1_8},
+             {ui->mb2_1_w, ui->mb2_1_g, ui->mb2, ui->Labelmb2_1},
+             {ui->mb2_2_w, ui->mb2_2_g, ui->mb2_2, ui->Labelmb2_2}}};
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(kPollPeriodMs);
+  Timer2 = new QTimer(this);
+  Timer2->setObjectName(QStringLiteral("Timer2"));
+  Timer2->setInterval(kWatchdogPeriodMs);
+  Timer3 = new QTimer(this);
+  Timer3->setObjectName(QStringLiteral("Timer3"));
+  Timer3->setInterval(kBlinkPeriodMs);
+  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+  connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
+
+  connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(ui->info1, &QAction::triggered, this, &TForm1::info1Click);
+  connect(ui->Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
+  connect(ui->deutsch, &ClickableLabel::clicked, this, &TForm1::deutschClick);
+  connect(ui->englisch, &ClickableLabel::clicked, this, &TForm1::englischClick);
+
+  FormCreate();
+  // All three timers run from the window's creation on.
+  Timer1->start();
+  Timer2->start();
+  Timer3->start();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+  const QRect area = desktopWorkArea();
+  if (area.width() < kCentreBelowWidth) {
+    move(centredEdge(area.width(), frameGeometry().width()), 0);
+  } else {
+    move(0, 0);
+  }
+  ui->Label16->setText(QStringLiteral("Zokara Electronic Fuse"));
+}
+
+void TForm1::oeffnecom() { connection_.oeffnecom(); }
+
+void TForm1::schliessecom() { connection_.schliessecom(); }
+
+void TForm1::Timer1Timer() {
+  connection_.pollTick(ui->comport->currentIndex(), [this](uint8_t b) { baue_string(b); });
+}
+
+void TForm1::showActivityIndicator() {
+  ui->comport->hide();
+  ui->a->show();
+}
+
+void TForm1::ausfuehren() {
+  const std::vector<uint8_t> frame = std::move(assembler_.frame_buffer);
+  assembler_.frame_buffer.clear();
+  decodeStatusFrame(frame, *this);
+}
+
+void TForm1::startActivityBlink() {
+  ui->a->setChecked(true);
+  // Switching on a running blink timer leaves its period as it is.
+  if (!Timer3->isActive()) Timer3->start();
+}
+
+void TForm1::Timer3Timer() {
+  ui->a->setChecked(false);
+  Timer3->stop();
+}
+
+void TForm1::setLamp(const Lamp& lamp, bool lit) {
+  lamp.white->setVisible(!lit);
+  lamp.lit->setVisible(lit);
+}
+
+void TForm1::hideLamp(const Lamp& lamp) {
+  lamp.outline->hide();
+  lamp.white->hide();
+  lamp.lit->hide();
+}
+
+void TForm1::showStatus(const StatusValues& v) {
+  const bool fourChannels = fourChannelModel();
+  for (int bit = 0; bit < 4; ++bit) setLamp(lamps_[bit], v.channelBits & (1u << bit));
+  if (fourChannels) {
+    for (int bit = 4; bit < 8; ++bit) setLamp(lamps_[bit], v.channelBits & (1u << bit));
+  } else {
+    // Hidden for good: no later telegram brings outlines and captions back.
+    for (int lamp : {4, 6, 5, 7}) {
+      hideLamp(lamps_[lamp]);
+      lamps_[lamp].caption->hide();
+    }
+  }
+  setLamp(lamps_[8], v.supplyBits & 0x01);
+  setLamp(lamps_[9], v.supplyBits & 0x02);
+
+  ui->i1->setText(QString::fromStdString(v.present[0]));
+  ui->i2->setText(QString::fromStdString(v.present[1]));
+  if (fourChannels) {
+    ui->i3->setText(QString::fromStdString(v.present[2]));
+    ui->i4->setText(QString::fromStdString(v.present[3]));
+  } else {
+    ui->k3->hide();
+    ui->i3->clear();
+    ui->k4->hide();
+    ui->i4->clear();
+  }
+  ui->i1_max->setText(QString::fromStdString(v.highest[0]));
+  ui->i2_max->setText(QString::fromStdString(v.highest[1]));
+  if (fourChannels) {
+    ui->i3_max->setText(QString::fromStdString(v.highest[2]));
+    ui->i4_max->setText(QString::fromStdString(v.highest[3]));
+  } else {
+    ui->k1_3->hide();
+    ui->i3_max->clear();
+    ui->k1_4->hide();
+    ui->i4_max->clear();
+  }
+  ui->uin->setText(QString::fromStdString(v.uin));
+  ui->uin_min->setText(QString::fromStdString(v.uinMin));
+  ui->i2_endwert->setText(QString::fromStdString(v.rated[1]));
+  ui->i1_endwert->setText(QString::fromStdString(v.rated[0]));
+  if (fourChannels) {
+    ui->i4_endwert->setText(QString::fromStdString(v.rated[3]));
+    ui->i3_endwert->setText(QString::fromStdString(v.rated[2]));
+  } else {
+    ui->i3_endwert->clear();
+    ui->i4_endwert->clear();
+  }
+}
+
+void TForm1::Timer2Timer() {
+  if (!assembler_.rx_activity) {
+    // A whole second without a byte: the device is gone, show nothing.
+    for (const Lamp& lamp : lamps_) setLamp(lamp, false);
+    for (QLabel* value : {ui->i1, ui->i2, ui->i3, ui->i4, ui->i1_max, ui->i2_max, ui->i3_max,
+                          ui->i4_max, ui->uin, ui->uin_min, ui->i1_endwert, ui->i2_endwert,
+                          ui->i3_endwert, ui->i4_endwert}) {
+      value->clear();
+    }
+  }
+  assembler_.rx_activity = false;
+}
+
+void TForm1::Button1Click() {
+  if (model_standard) {
+    showOnTop(para);
+  } else {
+    showOnTop(parameter_zokx);
+    parameter_zokx->prepareForModel();
+  }
+  Timer1->stop();
+  schliessecom();
+  setEnabled(false);
+}
+
+void TForm1::configurationClosed() {
+  setEnabled(true);
+  Timer1->start();
+  oeffnecom();
+}
+
+void TForm1::info1Click() {
+  Info->show();
+  Info->setVersionLine(QString::fromLatin1(kVersionLine));
+}
+
+void TForm1::Beenden1Click() { close(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // The main window is the program: closing it ends the run, whatever else is open.
+  event->accept();
+  QCoreApplication::quit();
+}
+
+void TForm1::deutschClick() {
+  sprache_deutsch = true;
+  sprache_englisch = false;
+}
+
+void TForm1::englischClick() {
+  sprache_deutsch = false;
+  sprache_englisch = true;
+}
+
+}  // namespace zfuse

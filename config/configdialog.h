@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QLocale>
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+class QLabel;
+
+namespace zfuse {
+
+// Language setting of the configuration dialogs' messages; exactly one is true from
+// program start on (German first).
+extern bool sprache_deutsch;
+extern bool sprache_englisch;
+
+// What both configuration dialogs share: placement, the hand-back of the device to the
+// main window on close, the status line and its "!" markers, and the read/write attempt
+// cycle with its 500 ms retry tick and 5 s clean-up tick.
+class ConfigDialog : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  static constexpr int kRetryPeriodMs = 500;
+  static constexpr int kCleanUpPeriodMs = 5000;
+  static constexpr int kRetryLimit = 12;
+
+  // Called on every close of the dialog: the main window enables itself, restarts its
+  // poll tick and re-opens its port.
+  std::function<void()> handBackDevice;
+
+  // One read or write attempt, as `read_mode` says.
+  void sende_ff();
+  void Timer1Timer();
+  void Timer3Timer();
+  void schliessenClick() { close(); }
+
+  QTimer* Timer1;  // retry tick, 500 ms
+  QTimer* Timer3;  // clean-up tick after a success, 5000 ms
+
+  bool read_mode = false;    // set by the load button, cleared by the write button
+  uint16_t retry_count = 0;  // timer-driven attempts of the running retry cycle
+  QByteArray last_reply;     // the reply of the last exchange
+  QLocale german_format;     // decimal comma, whatever the system's locale
+
+ protected:
+  ConfigDialog(QWidget* parent, QPoint designPosition);
+
+  // Wires up the controls the shared code works on; call once the form is set up.
+  void attachCommonControls(QLabel* status, QLabel* versionCover, QLabel* versionText,
+                            std::vector<QLabel*> markers);
+  // Places the dialog: at its design position, or centred in a work area below 910 px.
+  void placeOnDesktop();
+
+  // The dialog's own halves of an attempt.
+  virtual void readAttempt() = 0;
+  virtual void writeAttempt() = 0;
+  // No selection in any list, every box unchecked, version text emptied.
+  virtual void clearDialog() = 0;
+
+  // The load and write buttons.
+  void startRead();
+  void startWrite();
+
+  // Shows a message in the status line in the current language: black, or red for errors.
+  void showMessage(const char* german, const char* english, bool error);
+  void hideMarkers();
+  // An attempt failed: the retry tick runs (a running cycle goes on unchanged).
+  void attemptFailed();
+  // An attempt succeeded: the retry cycle ends and the success message shows.
+  void attemptSucceeded();
+  // The success message and the version text go away 5 s from now.
+  void startCleanUp();
+  // Shows the version text hidden under the click area.
+  void revealVersion();
+
+  void closeEvent(QCloseEvent* event) override;
+
+  QLabel* status_ = nullptr;
+  QLabel* versionCover_ = nullptr;
+  QLabel* versionText_ = nullptr;
+  std::vector<QLabel*> markers_;
+
+ private:
+  QPoint designPosition_;
+};
+
+// Message texts of the configuration dialogs.
+inline constexpr const char* kSuccessDe = "Übertragung erfolgreich!";
+inline constexpr const char* kSuccessEn = "transmission successful!";
+inline constexpr const char* kIncompleteDe = "Bitte alle Felder korrekt ausfüllen";
+inline constexpr const char* kIncompleteEn = "all labels fill correctly, please";
+inline constexpr const char* kFailedDe = "Kommunikation fehlgeschlagen!";
+inline constexpr const char* kFailedEn = "communikation error!";
+inline constexpr const char* kVersionPrefix = "Softwareversion: ";
+
+}  // namespace zfuse

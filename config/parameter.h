@@ -1,0 +1,61 @@
+#pragma once
+
+#include <memory>
+
+#include "config/configdialog.h"
+#include "config/parameterset.h"
+
+class QCheckBox;
+class QComboBox;
+
+namespace Ui {
+class Tpara;
+}
+
+namespace zfuse {
+
+// The standard model's configuration dialog: rated current and trip time of four
+// channels, the power-good threshold and the events of the two signalling ports. The
+// controls are the configuration; there is no copy of it elsewhere.
+class Tpara : public ConfigDialog {
+  Q_OBJECT
+
+ public:
+  explicit Tpara(QWidget* parent = nullptr);
+  ~Tpara() override;
+
+  void FormCreate();
+  void zeit1() { refillTimeList(0); }
+  void zeit2() { refillTimeList(1); }
+  void zeit3() { refillTimeList(2); }
+  void zeit4() { refillTimeList(3); }
+  void pgood_sel_Change();
+  void Label5Click() { revealVersion(); }
+  void Button3Click();
+  void laden() { startRead(); }
+  void Button2Click() { startWrite(); }
+
+  // The parameter set as the controls show it.
+  ParameterSet parameterSet() const;
+
+ protected:
+  void readAttempt() override;
+  void writeAttempt() override;
+  void clearDialog() override;
+
+ private:
+  void refillTimeList(int channel);
+  // Empties a channel's time list and fills it for `currentIndex`, selecting nothing
+  // (or the single "0,1" of the higher currents).
+  void rebuildTimeList(int channel, int currentIndex);
+  void setEventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes, uint8_t bits);
+  static uint8_t eventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes);
+
+  std::unique_ptr<Ui::Tpara> ui;
+  std::array<QComboBox*, 4> currentLists_;
+  std::array<QComboBox*, 4> timeLists_;
+  std::array<QLabel*, 4> currentMarkers_;
+  std::vector<std::pair<QCheckBox*, uint8_t>> port1Byte1_, port1Byte2_, port2Byte1_, port2Byte2_;
+};
+
+}  // namespace zfuse
