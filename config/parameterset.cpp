@@ -4,11 +4,6 @@
 
 namespace zfuse {
 
-std::string thresholdEntryText(int index) {
-  const int tenths = 200 + index;
-  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10);
-}
-
 std::vector<std::string> tripTimeEntries(int currentIndex) {
   if (currentIndex <= 0) return {};
   if (currentIndex == 1) return {"0,1", "0,2", "0,5", "1,0", "1,5"};

@@ -21,10 +21,6 @@ inline uint8_t packPositions(int low, int high) {
   return static_cast<uint8_t>(((high & 0x0F) << 4) | (low & 0x0F));
 }
 
-// Power-good threshold list: "20,0" ... "24,0" in steps of 0,1 V.
-constexpr int kThresholdEntries = 41;
-std::string thresholdEntryText(int index);
-
 // Trip-time list of a standard-model channel, from its rated-current position:
 // the smaller the current, the longer the times on offer.
 std::vector<std::string> tripTimeEntries(int currentIndex);
