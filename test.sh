@@ -15,7 +15,7 @@ echo "== tests"
 echo "== build with sanitizers"
 zfuse_setup build-asan -DZFUSE_WERROR=ON -DZFUSE_SANITIZE=ON -DZFUSE_BENCH=OFF
 echo "== tests with sanitizers"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+(cd build-asan && ASAN_OPTIONS=abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
 
 echo "== fuzzing the status path for ${fuzz_seconds} s"

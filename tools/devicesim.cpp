@@ -286,8 +286,8 @@ Measurements DeviceSimulator::measure(Clock::time_point now) {
     }
     // Each channel's load swells towards its rated current and back; every second
     // swell of a channel overshoots, and the channel trips for three seconds.
-    const double period = 12.0 + 3.0 * ch;
-    const double phase = std::fmod(t + 2.0 * ch, 2 * period);
+    const double period = 12.0 + 4.0 * ch;
+    const double phase = std::fmod(t + 3.5 * ch, 2 * period);
     const bool overshoot = phase >= period;
     const double swell = 0.5 - 0.5 * std::cos(2 * M_PI * std::fmod(phase, period) / period);
     const double load = 0.30 + (overshoot ? 0.80 : 0.62) * swell;

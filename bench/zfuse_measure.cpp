@@ -1,0 +1,207 @@
+// zfuse-measure: figures of the whole program, measured in-process on pseudo-terminals.
+//   latency   last byte of a status telegram written -> value label changed (200 telegrams),
+//             once paced like the 9600-baud line and once with the telegram written at once
+//   startup   program start to the main window shown, and peak resident memory
+//   cpu       processor time while monitoring a silent line and one with 10 telegrams/s
+//   read      "Konfiguration laden" to the success message, simulator paced at 9600 baud
+// usage: zfuse-measure [latency|startup|cpu|read]...   (all when none is named)
+
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/program.h"
+#include "app/zokm32.h"
+#include "config/parameter.h"
+#include "link/portnames.h"
+#include "monitor/statustelegram.h"
+#include "tests/support/pty.h"
+#include "tools/devicesim.h"
+
+using namespace zfuse;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void printSpread(const char* what, std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  auto at = [&](double q) { return v[static_cast<std::size_t>(q * double(v.size() - 1))]; };
+  std::printf("%s: n=%zu median %.2f ms, p99 %.2f ms, min %.2f ms, max %.2f ms\n", what,
+              v.size(), at(0.5), at(0.99), v.front(), v.back());
+}
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void linkCom1(const std::string& device) {
+  QDir().mkpath(portLinkFolder());
+  QFile::remove(portLinkFolder() + "/COM1");
+  QFile::link(QString::fromStdString(device), portLinkFolder() + "/COM1");
+}
+
+// Writes a telegram as a 9600-baud line delivers it: one byte every 1.04 ms.
+void sendPaced(const test::PtyPair& line, const std::vector<uint8_t>& telegram) {
+  auto due = Clock::now();
+  for (uint8_t b : telegram) {
+    std::this_thread::sleep_until(due);
+    line.send({b});
+    due += std::chrono::microseconds(1042);
+  }
+}
+
+void measureLatency(bool paced) {
+  test::PtyPair line;
+  line.linkAs("COM1");
+  startProgram();
+  QLabel* i1 = Form1->findChild<QLabel*>("i1");
+  if (!QTest::qWaitFor([] { return Form1->portOpen(); }, 2000)) std::printf("port not open\n");
+  std::vector<double> samples;
+  sim::Measurements m;
+  m.rated = {6, 10, 10, 2};
+  for (int n = 0; n < 200; ++n) {
+    m.present[0] = static_cast<uint16_t>(100 + n);  // every telegram changes i1
+    m.counter = static_cast<uint16_t>(n);
+    const auto telegram = sim::statusTelegram(0x17, m);
+    const QString expected = QString::fromStdString(measurementText(m.present[0], kUnitAmps));
+    // Let the poll tick settle into its wait, at a different phase each time.
+    QTest::qWait(20 + n % 37);
+    std::atomic<Clock::time_point::rep> sent{0};
+    std::thread writer([&] {
+      if (paced) {
+        sendPaced(line, telegram);
+      } else {
+        line.send(telegram);
+      }
+      sent = Clock::now().time_since_epoch().count();
+    });
+    // Watch the label at 1 ms resolution; the decoder writes it inside the poll tick.
+    QElapsedTimer limit;
+    limit.start();
+    while (i1->text() != expected && limit.elapsed() < 1000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+      if (i1->text() != expected) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const auto seen = Clock::now();
+    writer.join();
+    samples.push_back(ms(seen - Clock::time_point(Clock::duration(sent.load()))));
+  }
+  endProgram();
+  printSpread(paced ? "latency, 9600-baud pacing, last byte -> i1 changed"
+                    : "latency, whole telegram at once, last byte -> i1 changed",
+              samples);
+}
+
+void measureStartup() {
+  QElapsedTimer clock;
+  clock.start();
+  startProgram();
+  if (!QTest::qWaitForWindowExposed(Form1, 5000)) std::printf("window not exposed\n");
+  std::printf("startup: startProgram() to main window exposed %lld ms\n",
+              static_cast<long long>(clock.elapsed()));
+  endProgram();
+}
+
+void measureCpu() {
+  // The simulator runs as a process of its own, so that only the program is measured.
+  const QString simulator = QCoreApplication::applicationDirPath() + "/../zfuse-sim";
+  for (const bool talking : {false, true}) {
+    QProcess device;
+    QStringList args = {"--link", "COM1", "--interval", "100"};
+    if (!talking) args << "--fault" << "silence";
+    device.start(simulator, args);
+    if (!device.waitForReadyRead(3000)) {
+      std::printf("cannot start %s\n", qPrintable(simulator));
+      return;
+    }
+    QTest::qWait(200);
+    startProgram();
+    QTest::qWait(1000);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(10000);
+    const double used = cpuSeconds() - cpu0;
+    const double seconds = double(wall.elapsed()) / 1000.0;
+    std::printf("cpu, %s: %.2f %% of one core over %.1f s\n",
+                talking ? "10 telegrams/s" : "silent line", 100.0 * used / seconds, seconds);
+    endProgram();
+    device.terminate();
+    device.waitForFinished(3000);
+  }
+}
+
+void measureRead() {
+  sim::DeviceSimulator::Options options;
+  options.model = 0x15;
+  options.paced = true;
+  sim::DeviceSimulator device(options);
+  device.start();
+  linkCom1(device.slavePath());
+  startProgram();
+  if (!QTest::qWaitFor([] { return Form1->portOpen(); }, 2000)) std::printf("port not open\n");
+  setModelFlags(0x15);
+  Form1->Button1Click();
+  QLabel* status = para->findChild<QLabel*>("status");
+  std::vector<double> samples;
+  int failed = 0;
+  for (int n = 0; n < 50; ++n) {
+    QTest::qWait(30 + n % 70);  // status telegrams keep flowing meanwhile
+    const auto start = Clock::now();
+    para->laden();
+    if (status->text() != "Übertragung erfolgreich!") {
+      ++failed;
+      para->Timer1->stop();
+      continue;
+    }
+    samples.push_back(ms(Clock::now() - start));
+  }
+  para->close();
+  endProgram();
+  printSpread("configuration read, laden -> success message", samples);
+  std::printf("configuration read: %d of 50 first attempts failed (each costs one retry)\n",
+              failed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  QApplication app(argc, argv);
+  QStringList what;
+  for (int i = 1; i < argc; ++i) what << QString::fromLocal8Bit(argv[i]);
+  if (what.isEmpty()) what = {"startup", "latency", "cpu", "read"};
+  for (const QString& w : what) {
+    if (w == "latency") {
+      measureLatency(true);
+      measureLatency(false);
+    }
+    if (w == "startup") measureStartup();
+    if (w == "cpu") measureCpu();
+    if (w == "read") measureRead();
+  }
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  std::printf("peak resident memory: %ld KiB\n", u.ru_maxrss);
+  return 0;
+}
