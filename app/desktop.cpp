@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWidget>
 
 namespace zfuse {
 namespace {
@@ -17,6 +18,15 @@ QRect desktopWorkArea() {
   return {};
 }
 
-void setWorkAreaOverride(std::optional<QRect> area) { workAreaOverride() = area; }
+void centreInWorkArea(QWidget* window) {
+  const QRect area = desktopWorkArea();
+  const QSize outer = window->frameGeometry().size();
+  window->move(centredEdge(area.width(), outer.width()),
+               centredEdge(area.height(), outer.height()));
+}
+
+void setWorkAreaOverride(std::optional<QRect> area) {
+  workAreaOverride() = area;
+}
 
 }  // namespace zfuse

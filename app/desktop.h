@@ -14,6 +14,11 @@ void setWorkAreaOverride(std::optional<QRect> area);
 
 // Where a window of `window` pixels starts when centred in `area` pixels: the division
 // truncates toward zero, so a window wider than the work area gets a negative edge.
-constexpr int centredEdge(int area, int window) { return (area - window) / 2; }
+constexpr int centredEdge(int area, int window) {
+  return (area - window) / 2;
+}
+
+// Moves a window to the middle of the work area, by its outer size.
+void centreInWorkArea(QWidget* window);
 
 }  // namespace zfuse

@@ -12,7 +12,9 @@
 #include "windows/information.h"
 
 // The pictures live in the library's resources, which a static library must register.
-static void registerPictures() { Q_INIT_RESOURCE(zfuse); }
+static void registerPictures() {
+  Q_INIT_RESOURCE(zfuse);
+}
 
 namespace zfuse {
 

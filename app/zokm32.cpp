@@ -80,9 +80,13 @@ void TForm1::FormCreate() {
   ui->Label16->setText(QStringLiteral("Zokara Electronic Fuse"));
 }
 
-void TForm1::oeffnecom() { connection_.oeffnecom(); }
+void TForm1::oeffnecom() {
+  connection_.oeffnecom();
+}
 
-void TForm1::schliessecom() { connection_.schliessecom(); }
+void TForm1::schliessecom() {
+  connection_.schliessecom();
+}
 
 void TForm1::Timer1Timer() {
   connection_.pollTick(ui->comport->currentIndex(), [this](uint8_t b) { baue_string(b); });
@@ -175,9 +179,9 @@ void TForm1::Timer2Timer() {
   if (!assembler_.rx_activity) {
     // A whole second without a byte: the device is gone, show nothing.
     for (const Lamp& lamp : lamps_) setLamp(lamp, false);
-    for (QLabel* value : {ui->i1, ui->i2, ui->i3, ui->i4, ui->i1_max, ui->i2_max, ui->i3_max,
-                          ui->i4_max, ui->uin, ui->uin_min, ui->i1_endwert, ui->i2_endwert,
-                          ui->i3_endwert, ui->i4_endwert}) {
+    for (QLabel* value :
+         {ui->i1, ui->i2, ui->i3, ui->i4, ui->i1_max, ui->i2_max, ui->i3_max, ui->i4_max, ui->uin,
+          ui->uin_min, ui->i1_endwert, ui->i2_endwert, ui->i3_endwert, ui->i4_endwert}) {
       value->clear();
     }
   }
@@ -207,7 +211,9 @@ void TForm1::info1Click() {
   Info->setVersionLine(QString::fromLatin1(kVersionLine));
 }
 
-void TForm1::Beenden1Click() { close(); }
+void TForm1::Beenden1Click() {
+  close();
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // The main window is the program: closing it ends the run, whatever else is open.

@@ -36,13 +36,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
 
 void printSpread(const char* what, std::vector<double> v) {
   std::sort(v.begin(), v.end());
   auto at = [&](double q) { return v[static_cast<std::size_t>(q * double(v.size() - 1))]; };
-  std::printf("%s: n=%zu median %.2f ms, p99 %.2f ms, min %.2f ms, max %.2f ms\n", what,
-              v.size(), at(0.5), at(0.99), v.front(), v.back());
+  std::printf("%s: n=%zu median %.2f ms, p99 %.2f ms, min %.2f ms, max %.2f ms\n", what, v.size(),
+              at(0.5), at(0.99), v.front(), v.back());
 }
 
 double cpuSeconds() {
@@ -126,7 +128,9 @@ void measureCpu() {
   for (const bool talking : {false, true}) {
     QProcess device;
     QStringList args = {"--link", "COM1", "--interval", "100"};
-    if (!talking) args << "--fault" << "silence";
+    if (!talking)
+      args << "--fault"
+           << "silence";
     device.start(simulator, args);
     if (!device.waitForReadyRead(3000)) {
       std::printf("cannot start %s\n", qPrintable(simulator));

@@ -8,9 +8,6 @@
 
 namespace zfuse {
 
-bool sprache_deutsch = false;
-bool sprache_englisch = false;
-
 namespace {
 constexpr int kCentreBelowHeight = 910;
 }  // namespace
@@ -38,10 +35,8 @@ void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QL
 }
 
 void ConfigDialog::placeOnDesktop() {
-  const QRect area = desktopWorkArea();
-  if (area.height() < kCentreBelowHeight) {
-    const QSize outer = frameGeometry().size();
-    move(centredEdge(area.width(), outer.width()), centredEdge(area.height(), outer.height()));
+  if (desktopWorkArea().height() < kCentreBelowHeight) {
+    centreInWorkArea(this);
   } else {
     move(designPosition_);
   }

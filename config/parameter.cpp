@@ -11,12 +11,18 @@
 
 namespace zfuse {
 
+// The language setting belongs to this unit; both dialogs read it.
+bool sprache_deutsch = false;
+bool sprache_englisch = false;
+
 namespace {
 constexpr QPoint kDesignPosition{0, 255};
 constexpr int kDefaultCurrent = 8;     // 8 A on every channel
 constexpr int kDefaultThreshold = 14;  // "21,4" V
 
-std::vector<uint8_t> bytesOf(const QByteArray& a) { return {a.begin(), a.end()}; }
+std::vector<uint8_t> bytesOf(const QByteArray& a) {
+  return {a.begin(), a.end()};
+}
 
 // Selects entry `index`, or nothing when the list has no such entry.
 void selectEntry(QComboBox* list, int index) {
@@ -24,7 +30,8 @@ void selectEntry(QComboBox* list, int index) {
 }
 }  // namespace
 
-Tpara::Tpara(QWidget* parent) : ConfigDialog(parent, kDesignPosition), ui(std::make_unique<Ui::Tpara>()) {
+Tpara::Tpara(QWidget* parent)
+    : ConfigDialog(parent, kDesignPosition), ui(std::make_unique<Ui::Tpara>()) {
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
@@ -40,9 +47,13 @@ Tpara::Tpara(QWidget* parent) : ConfigDialog(parent, kDesignPosition), ui(std::m
   port2Byte1_ = {{ui->port2_byte1_01, 0x01}, {ui->port2_byte1_02, 0x02}, {ui->port2_byte1_04, 0x04},
                  {ui->port2_byte1_08, 0x08}, {ui->port2_byte1_10, 0x10}, {ui->port2_byte1_20, 0x20},
                  {ui->port2_byte1_40, 0x40}, {ui->port2_byte1_80, 0x80}};
-  port1Byte2_ = {{ui->port1_byte2_01, 0x01}, {ui->port1_byte2_02, 0x02}, {ui->loeschen, 0x40},
+  port1Byte2_ = {{ui->port1_byte2_01, 0x01},
+                 {ui->port1_byte2_02, 0x02},
+                 {ui->loeschen, 0x40},
                  {ui->port1_byte2_80, 0x80}};
-  port2Byte2_ = {{ui->port2_byte2_01, 0x01}, {ui->port2_byte2_02, 0x02}, {ui->programmieren, 0x40},
+  port2Byte2_ = {{ui->port2_byte2_01, 0x01},
+                 {ui->port2_byte2_02, 0x02},
+                 {ui->programmieren, 0x40},
                  {ui->port2_byte2_80, 0x80}};
   attachCommonControls(ui->status, ui->Label5, ui->sw,
                        {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg});
@@ -88,7 +99,9 @@ void Tpara::refillTimeList(int channel) {
   timeLists_[channel]->setCurrentIndex(defaultTripTimeEntry(current));
 }
 
-void Tpara::pgood_sel_Change() { ui->error_pg->hide(); }
+void Tpara::pgood_sel_Change() {
+  ui->error_pg->hide();
+}
 
 void Tpara::setEventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes, uint8_t bits) {
   for (const auto& [box, mask] : boxes) box->setChecked(bits & mask);
@@ -163,9 +176,9 @@ void Tpara::readAttempt() {
   }
   setEventBits(port2Byte1_, reply->port2_byte1);
   setEventBits(port2Byte2_, reply->port2_byte2);
-  ui->sw->setText(QString::fromLatin1(kVersionPrefix) +
-                  QString::fromLatin1(reply->version.data(),
-                                      static_cast<qsizetype>(reply->version.size())));
+  ui->sw->setText(
+      QString::fromLatin1(kVersionPrefix) +
+      QString::fromLatin1(reply->version.data(), static_cast<qsizetype>(reply->version.size())));
   startCleanUp();
 }
 

@@ -29,10 +29,8 @@ Tparameter_zokx::Tparameter_zokx(QWidget* parent)
 Tparameter_zokx::~Tparameter_zokx() = default;
 
 void Tparameter_zokx::FormCreate() {
-  const QRect area = desktopWorkArea();
-  if (area.height() < kCentreBelowHeight) {
-    const QSize outer = frameGeometry().size();
-    move(centredEdge(area.width(), outer.width()), centredEdge(area.height(), outer.height()));
+  if (desktopWorkArea().height() < kCentreBelowHeight) {
+    centreInWorkArea(this);
   } else {
     move(0, 0);
   }

@@ -18,8 +18,9 @@ struct Host : zfuse::FrameAssemblerHost, zfuse::StatusDisplay {
     const auto& frame = assembler.frame_buffer;
     if (frame.size() < 4 || frame.size() > zfuse::FrameAssembler::kMaxFrame) std::abort();
     zfuse::decodeStatusFrame(frame, *this);
-    if (zfuse::model_2ch_6a + zfuse::model_2ch_10a + zfuse::model_standard +
-            zfuse::model_4ch_10a + zfuse::model_4ch_6a != 1) {
+    if (zfuse::model_2ch_6a + zfuse::model_2ch_10a + zfuse::model_standard + zfuse::model_4ch_10a +
+            zfuse::model_4ch_6a !=
+        1) {
       std::abort();
     }
     (void)zfuse::decodeStandardReply(frame);

@@ -37,8 +37,8 @@ class QtSerialLine final : public SerialLine {
 
   qint64 write(const QByteArray& data) override {
     if (!port_.isOpen() || data.isEmpty()) return 0;
-    const qint64 limit = qint64(timeouts_.writeTotalMultiplier) * data.size() +
-                         timeouts_.writeTotalConstant;
+    const qint64 limit =
+        qint64(timeouts_.writeTotalMultiplier) * data.size() + timeouts_.writeTotalConstant;
     const qint64 queued = port_.write(data);
     if (queued < 0) {
       fail();
@@ -103,6 +103,8 @@ class QtSerialLine final : public SerialLine {
 
 }  // namespace
 
-std::unique_ptr<SerialLine> makeSystemSerialLine() { return std::make_unique<QtSerialLine>(); }
+std::unique_ptr<SerialLine> makeSystemSerialLine() {
+  return std::make_unique<QtSerialLine>();
+}
 
 }  // namespace zfuse

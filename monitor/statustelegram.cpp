@@ -1,5 +1,7 @@
 #include "monitor/statustelegram.h"
 
+#include "link/frameassembler.h"
+
 namespace zfuse {
 
 bool model_2ch_6a = false;
@@ -17,16 +19,7 @@ void resetModelFlags() {
 }
 
 void setModelFlags(uint8_t type) {
-  switch (type) {
-    case kType2ch6A:
-    case kType2ch10A:
-    case kTypeStandard:
-    case kType4ch10A:
-    case kType4ch6A:
-      break;
-    default:
-      return;
-  }
+  if (!FrameAssembler::isTypeByte(type)) return;
   model_2ch_6a = type == kType2ch6A;
   model_2ch_10a = type == kType2ch10A;
   model_standard = type == kTypeStandard;
@@ -34,7 +27,9 @@ void setModelFlags(uint8_t type) {
   model_4ch_6a = type == kType4ch6A;
 }
 
-bool fourChannelModel() { return model_4ch_10a || model_4ch_6a; }
+bool fourChannelModel() {
+  return model_4ch_10a || model_4ch_6a;
+}
 
 uint8_t xorBytes(const uint8_t* data, std::size_t first, std::size_t last) {
   uint8_t x = 0;
@@ -77,16 +72,8 @@ std::string ratedCurrentText(uint8_t nibble) {
 
 StatusCheck checkStatusTelegram(const std::vector<uint8_t>& frame) {
   if (frame.size() < kStatusMinLength) return StatusCheck::TooShort;
-  if (frame[0] != 0xE4) return StatusCheck::ForeignType;
-  switch (frame[1]) {
-    case kType2ch6A:
-    case kType2ch10A:
-    case kTypeStandard:
-    case kType4ch10A:
-    case kType4ch6A:
-      break;
-    default:
-      return StatusCheck::ForeignType;
+  if (frame[0] != FrameAssembler::kStartByte || !FrameAssembler::isTypeByte(frame[1])) {
+    return StatusCheck::ForeignType;
   }
   if (xorBytes(frame.data(), 2, 27) != frame[28]) return StatusCheck::BadChecksum;
   return StatusCheck::Good;

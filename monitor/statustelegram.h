@@ -11,11 +11,11 @@ namespace zfuse {
 
 // Device-model flags: which fuse is on the line, one per status type byte.
 // Exactly one is true; the program starts with the four-channel 10 A model.
-extern bool model_2ch_6a;   // 0x11
-extern bool model_2ch_10a;  // 0x13
-extern bool model_standard; // 0x15
-extern bool model_4ch_10a;  // 0x17
-extern bool model_4ch_6a;   // 0x19
+extern bool model_2ch_6a;    // 0x11
+extern bool model_2ch_10a;   // 0x13
+extern bool model_standard;  // 0x15
+extern bool model_4ch_10a;   // 0x17
+extern bool model_4ch_6a;    // 0x19
 
 constexpr uint8_t kType2ch6A = 0x11;
 constexpr uint8_t kType2ch10A = 0x13;

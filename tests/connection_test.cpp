@@ -24,11 +24,10 @@ class ScriptedLine : public SerialLine {
     return open_;
   }
   void setTimeouts(const LineTimeouts& t) override {
-    j_.events.push_back("timeouts " + std::to_string(t.readInterval) + "/" +
-                        std::to_string(t.readTotalMultiplier) + "/" +
-                        std::to_string(t.readTotalConstant) + "/" +
-                        std::to_string(t.writeTotalMultiplier) + "/" +
-                        std::to_string(t.writeTotalConstant));
+    j_.events.push_back(
+        "timeouts " + std::to_string(t.readInterval) + "/" + std::to_string(t.readTotalMultiplier) +
+        "/" + std::to_string(t.readTotalConstant) + "/" + std::to_string(t.writeTotalMultiplier) +
+        "/" + std::to_string(t.writeTotalConstant));
   }
   qint64 write(const QByteArray&) override {
     j_.events.push_back("write");

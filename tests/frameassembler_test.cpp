@@ -106,8 +106,8 @@ TEST(FrameAssembler, PayloadEndPairCutsTheFrameShort) {
 }
 
 TEST(FrameAssembler, SplitAcrossReadsAssemblesTheSame) {
-  const std::vector<uint8_t> stream = {0x00, 0x42, 0xE4, 0x17, 1, 2, 3, 0xE4, 0x16,
-                                       0xE4, 0x19, 9, 0xE4, 0x18, 0x55};
+  const std::vector<uint8_t> stream = {0x00, 0x42, 0xE4, 0x17, 1,    2,    3,   0xE4,
+                                       0x16, 0xE4, 0x19, 9,    0xE4, 0x18, 0x55};
   Assembly whole;
   whole.feed(stream);
   for (std::size_t cut = 1; cut < stream.size(); ++cut) {

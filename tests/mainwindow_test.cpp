@@ -14,16 +14,14 @@
 #include "link/connection.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/program_fixture.h"
+#include "tests/support/telegrams.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
 
 namespace zfuse {
 namespace {
 
-const std::vector<uint8_t> kExample = {
-    0xE4, 0x17, 0x01, 0x00, 0x00, 0x7B, 0x00, 0x32, 0x00, 0x00, 0x03,
-    0xE8, 0x00, 0xC8, 0x00, 0x32, 0x00, 0x00, 0x04, 0x1A, 0x09, 0x60,
-    0x09, 0x2E, 0xA6, 0x2A, 0x00, 0x00, 0x85, 0xE4, 0x16};
+const std::vector<uint8_t>& kExample = test::kExampleTelegram;
 
 std::vector<uint8_t> withType(uint8_t type) {
   auto t = kExample;
@@ -31,9 +29,9 @@ std::vector<uint8_t> withType(uint8_t type) {
   return t;
 }
 
-const char* const kValueLabels[] = {"i1",     "i2",     "i3",      "i4",         "i1_max",
-                                    "i2_max", "i3_max", "i4_max",  "uin",        "uin_min",
-                                    "i1_endwert", "i2_endwert", "i3_endwert", "i4_endwert"};
+const char* const kValueLabels[] = {
+    "i1",     "i2",  "i3",      "i4",         "i1_max",     "i2_max",     "i3_max",
+    "i4_max", "uin", "uin_min", "i1_endwert", "i2_endwert", "i3_endwert", "i4_endwert"};
 const char* const kWhiteFills[] = {"mb1_1_w", "mb1_2_w", "mb1_3_w", "mb1_4_w", "mb1_5_w",
                                    "mb1_6_w", "mb1_7_w", "mb1_8_w", "mb2_1_w", "mb2_2_w"};
 const char* const kLitFills[] = {"mb1_1_g", "mb1_2_r", "mb1_3_g", "mb1_4_r", "mb1_5_g",
@@ -53,10 +51,10 @@ TEST_F(MainWindow, ExampleTelegramShowsItsTextsAndLamps) {
   send(kExample);
   ASSERT_TRUE(waitFor([&] { return text("i1") == "1,23 Adc"; }));
   const std::pair<const char*, const char*> expected[] = {
-      {"i1", "1,23 Adc"},     {"i2", "0,50 Adc"},     {"i3", "0,00 Adc"},
-      {"i4", "10,0 Adc"},     {"i1_max", "2,00 Adc"}, {"i2_max", "0,50 Adc"},
-      {"i3_max", "0,00 Adc"}, {"i4_max", "10,5 Adc"}, {"uin", "24,0 Vdc"},
-      {"uin_min", "23,5 Vdc"}, {"i1_endwert", "6 Adc"}, {"i2_endwert", "10 Adc"},
+      {"i1", "1,23 Adc"},       {"i2", "0,50 Adc"},      {"i3", "0,00 Adc"},
+      {"i4", "10,0 Adc"},       {"i1_max", "2,00 Adc"},  {"i2_max", "0,50 Adc"},
+      {"i3_max", "0,00 Adc"},   {"i4_max", "10,5 Adc"},  {"uin", "24,0 Vdc"},
+      {"uin_min", "23,5 Vdc"},  {"i1_endwert", "6 Adc"}, {"i2_endwert", "10 Adc"},
       {"i3_endwert", "10 Adc"}, {"i4_endwert", "2 Adc"}};
   for (const auto& [name, value] : expected) EXPECT_EQ(text(name), value) << name;
   // Warning of channel 1 lit, everything else white.
@@ -92,10 +90,10 @@ TEST_F(MainWindow, TwoChannelTelegramHidesChannelsThreeAndFourForGood) {
   for (const char* name : {"i3", "i4", "i3_max", "i4_max", "i3_endwert", "i4_endwert"}) {
     EXPECT_EQ(text(name), "") << name;
   }
-  for (const char* name : {"k3", "k4", "k1_3", "k1_4", "mb1_5", "mb1_5_w", "mb1_5_g", "mb1_6",
-                           "mb1_6_w", "mb1_6_r", "mb1_7", "mb1_7_w", "mb1_7_g", "mb1_8",
-                           "mb1_8_w", "mb1_8_r", "Labelmb1_5", "Labelmb1_6", "Labelmb1_7",
-                           "Labelmb1_8"}) {
+  for (const char* name :
+       {"k3",      "k4",      "k1_3",       "k1_4",       "mb1_5",      "mb1_5_w",   "mb1_5_g",
+        "mb1_6",   "mb1_6_w", "mb1_6_r",    "mb1_7",      "mb1_7_w",    "mb1_7_g",   "mb1_8",
+        "mb1_8_w", "mb1_8_r", "Labelmb1_5", "Labelmb1_6", "Labelmb1_7", "Labelmb1_8"}) {
     EXPECT_FALSE(shown(name)) << name;
   }
   EXPECT_EQ(text("i1"), "1,23 Adc");
@@ -108,8 +106,8 @@ TEST_F(MainWindow, TwoChannelTelegramHidesChannelsThreeAndFourForGood) {
   for (const char* name : {"mb1_5_w", "mb1_6_w", "mb1_7_w", "mb1_8_w"}) {
     EXPECT_TRUE(shown(name)) << name;
   }
-  for (const char* name : {"k3", "k4", "k1_3", "k1_4", "mb1_5", "mb1_8", "Labelmb1_5",
-                           "Labelmb1_8"}) {
+  for (const char* name :
+       {"k3", "k4", "k1_3", "k1_4", "mb1_5", "mb1_8", "Labelmb1_5", "Labelmb1_8"}) {
     EXPECT_FALSE(shown(name)) << name;
   }
 }
@@ -162,7 +160,7 @@ TEST_F(MainWindow, ActivityIndicatorBlinksWithTelegrams) {
     changes += a->isChecked() != last;
     last = a->isChecked();
   }
-  EXPECT_GE(changes, 6);  // about 3 blinks a second, each on and off
+  EXPECT_GE(changes, 6);           // about 3 blinks a second, each on and off
   EXPECT_GT(marked, samples / 2);  // marked about 250 of every 300 ms
   EXPECT_LT(marked, samples);
 }
@@ -230,7 +228,9 @@ struct LaunchCase {
   bool backHidden;
 };
 
-void PrintTo(const LaunchCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LaunchCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ConfigurationLaunch : public test::ProgramFixture,
                             public ::testing::WithParamInterface<LaunchCase> {};
@@ -252,9 +252,9 @@ TEST_P(ConfigurationLaunch, PreparesTheFuseVariantListsByModel) {
       EXPECT_EQ(list->itemText(last), QString::number(last));
       EXPECT_EQ(list->currentIndex(), -1);
     }
-    for (const char* name : {"k3_sel", "k4_sel", "Label13", "Label14", "f3", "f4", "f7", "f8",
-                             "port1_byte1_10", "port1_byte1_20", "port1_byte1_40",
-                             "port1_byte1_80"}) {
+    for (const char* name :
+         {"k3_sel", "k4_sel", "Label13", "Label14", "f3", "f4", "f7", "f8", "port1_byte1_10",
+          "port1_byte1_20", "port1_byte1_40", "port1_byte1_80"}) {
       EXPECT_EQ(control<QWidget>(parameter_zokx, name)->isVisible(), !c.backHidden) << name;
     }
     EXPECT_FALSE(Form1->isEnabled());
@@ -268,14 +268,13 @@ TEST_P(ConfigurationLaunch, PreparesTheFuseVariantListsByModel) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ByModel, ConfigurationLaunch,
-    ::testing::Values(LaunchCase{"start", std::nullopt, 10, 10, false},
-                      LaunchCase{"4ch10a", 0x17, 10, 10, false},
-                      LaunchCase{"4ch6a", 0x19, 6, 6, false},
-                      LaunchCase{"2ch10a", 0x13, 10, 6, true},
-                      LaunchCase{"2ch6a", 0x11, 6, 6, true}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(ByModel, ConfigurationLaunch,
+                         ::testing::Values(LaunchCase{"start", std::nullopt, 10, 10, false},
+                                           LaunchCase{"4ch10a", 0x17, 10, 10, false},
+                                           LaunchCase{"4ch6a", 0x19, 6, 6, false},
+                                           LaunchCase{"2ch10a", 0x13, 10, 6, true},
+                                           LaunchCase{"2ch6a", 0x11, 6, 6, true}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 using ConfigurationHandOver = test::ProgramFixture;
 
@@ -325,8 +324,8 @@ TEST_P(Placement, CentredOnlyOnNarrowWorkAreas) {
 
 INSTANTIATE_TEST_SUITE_P(WorkArea, Placement,
                          ::testing::Values(std::pair{1024, (1024 - 1031) / 2},
-                                           std::pair{1199, (1199 - 1031) / 2},
-                                           std::pair{1200, 0}, std::pair{1280, 0}));
+                                           std::pair{1199, (1199 - 1031) / 2}, std::pair{1200, 0},
+                                           std::pair{1280, 0}));
 
 }  // namespace
 }  // namespace zfuse

@@ -80,8 +80,8 @@ TEST_F(StandardDialog, FactoryDefaultsAreWrittenByteForByte) {
   EXPECT_EQ(items("k3_time"), QStringList{"0,1"});
 
   click("Button2");
-  EXPECT_EQ(lastRequest(), (Bytes{0xFF, 0xF3, 0x88, 0x88, 0xD6, 0x02, 0x80, 0x08, 0xC0, 0x00,
-                                  0x00, 0xDD, 0xEE, 0xAF}));
+  EXPECT_EQ(lastRequest(), (Bytes{0xFF, 0xF3, 0x88, 0x88, 0xD6, 0x02, 0x80, 0x08, 0xC0, 0x00, 0x00,
+                                  0xDD, 0xEE, 0xAF}));
   EXPECT_EQ(status(), "Übertragung erfolgreich!");
   EXPECT_EQ(statusColour(), QColor(Qt::black));
   EXPECT_TRUE(label("status")->isVisible());
@@ -100,10 +100,9 @@ TEST_F(StandardDialog, MixedConfigurationChosenByTheOperator) {
   choose("pgood_sel_", 0);
   EXPECT_TRUE(items("k2_time").isEmpty());
   click("Button2");
-  EXPECT_EQ(lastRequest(), (Bytes{0xFF, 0xF3, 0x01, 0x88, 0xC8, 0x00, 0x00, 0x00, 0x00, 0x04,
-                                  0x00, 0xDD, 0xEE, 0x76}));
-  EXPECT_EQ(device->configuration(),
-            (Bytes{0x01, 0x88, 0xC8, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}));
+  EXPECT_EQ(lastRequest(), (Bytes{0xFF, 0xF3, 0x01, 0x88, 0xC8, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00,
+                                  0xDD, 0xEE, 0x76}));
+  EXPECT_EQ(device->configuration(), (Bytes{0x01, 0x88, 0xC8, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}));
 }
 
 TEST_F(StandardDialog, TimeListFollowsTheOperatorsCurrentChoice) {
@@ -187,8 +186,8 @@ TEST_F(StandardDialog, ReadFillsEveryControlAsTheReplySays) {
 }
 
 TEST_F(StandardDialog, ThresholdOfTheReplyIsTakenModulo200) {
-  const std::pair<uint8_t, QString> cases[] = {{214, "21,4"}, {200, "20,0"}, {240, "24,0"},
-                                               {250, ""}};
+  const std::pair<uint8_t, QString> cases[] = {
+      {214, "21,4"}, {200, "20,0"}, {240, "24,0"}, {250, ""}};
   open();
   for (const auto& [byte, entry] : cases) {
     device->setConfiguration({0x88, 0x88, byte, 0, 0, 0, 0, 0, 0});
@@ -204,7 +203,9 @@ struct RetryCase {
   bool write;
   uint8_t deviceModel;
 };
-void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RetryCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class StandardDialogRetry : public StandardDialog,
                             public ::testing::WithParamInterface<RetryCase> {};

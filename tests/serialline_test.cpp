@@ -1,6 +1,8 @@
 // The real serial code on pseudo-terminals: line settings, the read-completion rule,
 // exclusivity and the command transaction.
 
+#include "link/serialline.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -8,7 +10,6 @@
 
 #include "link/command.h"
 #include "link/connection.h"
-#include "link/serialline.h"
 #include "tests/support/pty.h"
 
 namespace zfuse {
@@ -17,7 +18,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::PtyPair;
 
-std::vector<uint8_t> bytesOf(const QByteArray& a) { return {a.begin(), a.end()}; }
+std::vector<uint8_t> bytesOf(const QByteArray& a) {
+  return {a.begin(), a.end()};
+}
 QByteArray arrayOf(const std::vector<uint8_t>& v) {
   return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
 }

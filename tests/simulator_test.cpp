@@ -1,8 +1,6 @@
 // The device simulator on its pseudo-terminal, read through the tool's own serial code,
 // frame assembler and decoder.
 
-#include "tools/devicesim.h"
-
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -17,6 +15,7 @@
 #include "link/portnames.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/pty.h"
+#include "tools/devicesim.h"
 
 namespace zfuse {
 namespace {
@@ -39,7 +38,9 @@ struct Counting : FrameAssemblerHost, StatusDisplay {
   void showStatus(const StatusValues& v) override { shown.push_back(v); }
 };
 
-std::vector<uint8_t> bytesOf(const QByteArray& a) { return {a.begin(), a.end()}; }
+std::vector<uint8_t> bytesOf(const QByteArray& a) {
+  return {a.begin(), a.end()};
+}
 QByteArray arrayOf(const std::vector<uint8_t>& v) {
   return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
 }
@@ -89,8 +90,7 @@ TEST_F(SimulatorTest, StatusTelegramsOfEveryModelPassAssemblerAndDecoder) {
     const Counting c = monitor(700ms);
     EXPECT_GE(c.good, 5) << sim::modelName(model);
     EXPECT_EQ(c.bad, 0) << sim::modelName(model);
-    bool* flags[] = {&model_2ch_6a, &model_2ch_10a, &model_standard, &model_4ch_10a,
-                     &model_4ch_6a};
+    bool* flags[] = {&model_2ch_6a, &model_2ch_10a, &model_standard, &model_4ch_10a, &model_4ch_6a};
     EXPECT_TRUE(*flags[(model - 0x11) / 2]) << sim::modelName(model);
     ASSERT_FALSE(c.shown.empty());
     // Rated currents follow the factory configuration.
@@ -157,8 +157,8 @@ TEST_F(SimulatorTest, FuseVariantReplyAndWrite) {
   EXPECT_EQ(reply[0], 0xE4);
   EXPECT_EQ(reply[1], 0x19);
   EXPECT_EQ(reply[26], xorBytes(reply.data(), 2, 25));
-  std::vector<uint8_t> write = {0xFF, 0xF3, 0x21, 0x00, 0xC8, 0x03, 0x01, 0x00, 0x03,
-                                0xDD, 0xEE, 0xDB};
+  std::vector<uint8_t> write = {0xFF, 0xF3, 0x21, 0x00, 0xC8, 0x03,
+                                0x01, 0x00, 0x03, 0xDD, 0xEE, 0xDB};
   const auto ack = bytesOf(command(arrayOf(write)));
   ASSERT_EQ(ack.size(), 1u);
   EXPECT_EQ(ack[0], 0xDB);
@@ -171,8 +171,8 @@ TEST_F(SimulatorTest, ReplyFaults) {
   const struct {
     sim::Fault fault;
     std::size_t length;
-  } cases[] = {{sim::kNoAnswer, 0}, {sim::kShortReply, 20}, {sim::kReplyGap, 10},
-               {sim::kLongReply, 50}};
+  } cases[] = {
+      {sim::kNoAnswer, 0}, {sim::kShortReply, 20}, {sim::kReplyGap, 10}, {sim::kLongReply, 50}};
   for (const auto& c : cases) {
     s->setFaults(sim::kSilence | c.fault);
     EXPECT_EQ(command(read).size(), static_cast<qsizetype>(c.length)) << sim::faultNames(c.fault);

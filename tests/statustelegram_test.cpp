@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/telegrams.h"
+
 namespace zfuse {
 namespace {
 
-const std::vector<uint8_t> kExample = {
-    0xE4, 0x17, 0x01, 0x00, 0x00, 0x7B, 0x00, 0x32, 0x00, 0x00, 0x03,
-    0xE8, 0x00, 0xC8, 0x00, 0x32, 0x00, 0x00, 0x04, 0x1A, 0x09, 0x60,
-    0x09, 0x2E, 0xA6, 0x2A, 0x00, 0x00, 0x85, 0xE4, 0x16};
+const std::vector<uint8_t>& kExample = test::kExampleTelegram;
 
 struct RecordingDisplay : StatusDisplay {
   int blinks = 0;
@@ -29,8 +28,10 @@ TEST_F(StatusTelegram, ExampleTelegramShowsEveryValue) {
   const StatusValues& v = display.shown[0];
   EXPECT_EQ(v.channelBits, 0x01);
   EXPECT_EQ(v.supplyBits, 0x00);
-  EXPECT_EQ(v.present, (std::array<std::string, 4>{"1,23 Adc", "0,50 Adc", "0,00 Adc", "10,0 Adc"}));
-  EXPECT_EQ(v.highest, (std::array<std::string, 4>{"2,00 Adc", "0,50 Adc", "0,00 Adc", "10,5 Adc"}));
+  EXPECT_EQ(v.present,
+            (std::array<std::string, 4>{"1,23 Adc", "0,50 Adc", "0,00 Adc", "10,0 Adc"}));
+  EXPECT_EQ(v.highest,
+            (std::array<std::string, 4>{"2,00 Adc", "0,50 Adc", "0,00 Adc", "10,5 Adc"}));
   EXPECT_EQ(v.uin, "24,0 Vdc");
   EXPECT_EQ(v.uinMin, "23,5 Vdc");
   EXPECT_EQ(v.rated, (std::array<std::string, 4>{"6 Adc", "10 Adc", "10 Adc", "2 Adc"}));
@@ -44,12 +45,22 @@ TEST(MeasurementText, ThreeSignificantDigitsTruncatedNotRounded) {
     const char* unit;
     const char* text;
   } cases[] = {
-      {0, kUnitAmps, "0,00 Adc"},    {5, kUnitAmps, "0,05 Adc"},    {50, kUnitAmps, "0,50 Adc"},
-      {123, kUnitAmps, "1,23 Adc"},  {500, kUnitAmps, "5,00 Adc"},  {1000, kUnitAmps, "10,0 Adc"},
-      {1234, kUnitAmps, "12,3 Adc"}, {1239, kUnitAmps, "12,3 Adc"}, {1200, kUnitAmps, "12,0 Adc"},
-      {2400, kUnitVolts, "24,0 Vdc"}, {2456, kUnitVolts, "24,5 Vdc"}, {9999, kUnitVolts, "99,9 Vdc"},
+      {0, kUnitAmps, "0,00 Adc"},
+      {5, kUnitAmps, "0,05 Adc"},
+      {50, kUnitAmps, "0,50 Adc"},
+      {123, kUnitAmps, "1,23 Adc"},
+      {500, kUnitAmps, "5,00 Adc"},
+      {1000, kUnitAmps, "10,0 Adc"},
+      {1234, kUnitAmps, "12,3 Adc"},
+      {1239, kUnitAmps, "12,3 Adc"},
+      {1200, kUnitAmps, "12,0 Adc"},
+      {2400, kUnitVolts, "24,0 Vdc"},
+      {2456, kUnitVolts, "24,5 Vdc"},
+      {9999, kUnitVolts, "99,9 Vdc"},
       // From 100 on the whole part is shown.
-      {10000, kUnitAmps, "100 Adc"}, {10099, kUnitAmps, "100 Adc"}, {65535, kUnitVolts, "655 Vdc"},
+      {10000, kUnitAmps, "100 Adc"},
+      {10099, kUnitAmps, "100 Adc"},
+      {65535, kUnitVolts, "655 Vdc"},
   };
   for (const auto& c : cases) EXPECT_EQ(measurementText(c.raw, c.unit), c.text) << c.raw;
 }

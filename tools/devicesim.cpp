@@ -30,7 +30,9 @@ constexpr auto kGapFaultPause = 120ms;
 constexpr auto kRequestTimeout = 100ms;
 constexpr std::size_t kVariantWriteLength = 12;
 
-bool isStandard(uint8_t model) { return model == kTypeStandard; }
+bool isStandard(uint8_t model) {
+  return model == kTypeStandard;
+}
 
 std::size_t writeLength(uint8_t model) {
   return isStandard(model) ? kStandardWriteLength : kVariantWriteLength;
@@ -48,7 +50,9 @@ uint8_t maxCurrent(uint8_t model) {
   }
 }
 
-int channelsOf(uint8_t model) { return model == kType4ch10A || model == kType4ch6A ? 4 : 2; }
+int channelsOf(uint8_t model) {
+  return model == kType4ch10A || model == kType4ch6A ? 4 : 2;
+}
 
 uint8_t nextRandom(uint32_t& state) {
   state = state * 1664525u + 1013904223u;
@@ -58,9 +62,9 @@ uint8_t nextRandom(uint32_t& state) {
 
 const std::vector<std::pair<std::string, Fault>>& allFaults() {
   static const std::vector<std::pair<std::string, Fault>> faults = {
-      {"silence", kSilence},   {"noise", kNoise},   {"checksum", kBadChecksum},
-      {"short", kShortReply},  {"gap", kReplyGap},  {"ack", kBadAck},
-      {"long", kLongReply},    {"noanswer", kNoAnswer}};
+      {"silence", kSilence},  {"noise", kNoise},      {"checksum", kBadChecksum},
+      {"short", kShortReply}, {"gap", kReplyGap},     {"ack", kBadAck},
+      {"long", kLongReply},   {"noanswer", kNoAnswer}};
   return faults;
 }
 
@@ -80,12 +84,11 @@ std::string faultNames(unsigned faults) {
 }
 
 std::optional<uint8_t> modelByName(const std::string& name) {
-  static const std::vector<std::pair<std::string, uint8_t>> models = {
-      {"2ch6a", kType2ch6A},
-      {"2ch10a", kType2ch10A},
-      {"standard", kTypeStandard},
-      {"4ch10a", kType4ch10A},
-      {"4ch6a", kType4ch6A}};
+  static const std::vector<std::pair<std::string, uint8_t>> models = {{"2ch6a", kType2ch6A},
+                                                                      {"2ch10a", kType2ch10A},
+                                                                      {"standard", kTypeStandard},
+                                                                      {"4ch10a", kType4ch10A},
+                                                                      {"4ch6a", kType4ch6A}};
   for (const auto& [n, t] : models) {
     if (n == name) return t;
   }
@@ -187,7 +190,9 @@ DeviceSimulator::DeviceSimulator(Options options)
       config_(factoryConfiguration(options_.model)),
       rng_(options_.seed) {}
 
-DeviceSimulator::~DeviceSimulator() { stop(); }
+DeviceSimulator::~DeviceSimulator() {
+  stop();
+}
 
 bool DeviceSimulator::start() {
   if (running_) return true;
@@ -308,14 +313,12 @@ Measurements DeviceSimulator::measure(Clock::time_point now) {
   const double cycle = std::fmod(t, 15.0);
   const double threshold = config[2];  // byte 4 of either layout, tenths of a volt
   const double ripple = 3.0 * std::sin(t * 7.0);
-  m.uin = static_cast<uint16_t>(std::lround(cycle > 10.0 && cycle < 12.0
-                                                ? threshold * 10.0 - 90.0 + ripple
-                                                : 2400.0 + ripple));
+  m.uin = static_cast<uint16_t>(std::lround(
+      cycle > 10.0 && cycle < 12.0 ? threshold * 10.0 - 90.0 + ripple : 2400.0 + ripple));
   m.uinMin = (m.counter == 0) ? m.uin : std::min(m.uinMin, m.uin);
-  m.supplyBits = static_cast<uint8_t>((m.uin < threshold * 10.0 ? 0x01 : 0x00) |
-                                      (std::fmod(t, 60.0) > 40.0 && std::fmod(t, 60.0) < 41.0
-                                           ? 0x02
-                                           : 0x00));
+  m.supplyBits =
+      static_cast<uint8_t>((m.uin < threshold * 10.0 ? 0x01 : 0x00) |
+                           (std::fmod(t, 60.0) > 40.0 && std::fmod(t, 60.0) < 41.0 ? 0x02 : 0x00));
   ++m.counter;
   return m;
 }
@@ -407,10 +410,10 @@ void DeviceSimulator::answer(std::vector<uint8_t> reply, Clock::time_point now) 
     out_.push_back(b);
     first = false;
   }
-  const auto length = options_.paced ? kByteTime * static_cast<long>(reply.size())
-                                     : std::chrono::microseconds(0);
-  quietUntil_ = now + kReplyDelay + length + ((faults & kReplyGap) ? kGapFaultPause : 0ms) +
-                kQuietAfterReply;
+  const auto length =
+      options_.paced ? kByteTime * static_cast<long>(reply.size()) : std::chrono::microseconds(0);
+  quietUntil_ =
+      now + kReplyDelay + length + ((faults & kReplyGap) ? kGapFaultPause : 0ms) + kQuietAfterReply;
 }
 
 bool DeviceSimulator::flushOutput(Clock::time_point now) {

@@ -62,7 +62,7 @@ class DeviceSimulator {
  public:
   struct Options {
     uint8_t model = 0x17;
-    bool paced = true;            // 9600-baud pacing; off delivers each telegram at once
+    bool paced = true;  // 9600-baud pacing; off delivers each telegram at once
     int telegramIntervalMs = 100;
     unsigned faults = 0;
     uint32_t seed = 1;
@@ -101,7 +101,7 @@ class DeviceSimulator {
   using Clock = std::chrono::steady_clock;
   struct OutByte {
     uint8_t value;
-    bool status;               // part of a status telegram (dropped when a port opens)
+    bool status;  // part of a status telegram (dropped when a port opens)
     std::chrono::microseconds pauseBefore{0};
   };
 

@@ -4,7 +4,7 @@
 
 zfuse_packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libqt6svg6
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth fonts-dejavu-core)
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra)
 
 zfuse_install_packages() {
   local missing=()

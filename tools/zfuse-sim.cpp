@@ -2,12 +2,12 @@
 // hand. Prints the pseudo-terminal's path; with --link COMn the tool finds it as COMn.
 // Reads commands from standard input while it runs ("help" lists them).
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -21,7 +21,9 @@ using zfuse::sim::DeviceSimulator;
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
+void onSignal(int) {
+  g_stop = 1;
+}
 
 void usage() {
   std::printf(

@@ -16,9 +16,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
 TForm2::~TForm2() = default;
 
 void TForm2::FormCreate() {
-  const QRect area = desktopWorkArea();
-  const QSize outer = frameGeometry().size();
-  move(centredEdge(area.width(), outer.width()), centredEdge(area.height(), outer.height()));
+  centreInWorkArea(this);
 }
 
 }  // namespace zfuse

@@ -15,6 +15,8 @@ TInfo::TInfo(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TInfo>(
 
 TInfo::~TInfo() = default;
 
-void TInfo::setVersionLine(const QString& text) { ui->StaticText1->setText(text); }
+void TInfo::setVersionLine(const QString& text) {
+  ui->StaticText1->setText(text);
+}
 
 }  // namespace zfuse

@@ -68,6 +68,8 @@ void PtyPair::hangUp() {
   master_ = slave_ = -1;
 }
 
-void removePortLinks() { QDir(portLinkFolder()).removeRecursively(); }
+void removePortLinks() {
+  QDir(portLinkFolder()).removeRecursively();
+}
 
 }  // namespace zfuse::test
