@@ -23,7 +23,8 @@ while (($#)); do
   shift
 done
 
-zfuse_setup build
+zfuse_configure build
+cmake --build build --target zfuse zfuse-sim
 
 adapter=$(ls /dev/ttyUSB* /dev/ttyACM* 2>/dev/null | head -n 1 || true)
 if [ "$use_sim" = auto ]; then

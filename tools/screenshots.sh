@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
-zfuse_setup build
+zfuse_configure build
+cmake --build build --target zfuse-shot zfuse-sim
 
 shot() {  # shot NAME SIMULATOR-ARGUMENTS...
   local name=$1
