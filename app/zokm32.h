@@ -50,7 +50,6 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   QTimer* Timer2;
   QTimer* Timer3;
 
-  FrameAssembler& assembler() { return assembler_; }
   bool portOpen() const { return connection_.isOpen(); }
 
  private:
