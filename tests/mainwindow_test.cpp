@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -209,6 +210,78 @@ TEST_F(MainWindow, ProgramStartState) {
   for (QWidget* w : {static_cast<QWidget*>(para), static_cast<QWidget*>(Info),
                      static_cast<QWidget*>(parameter_zokx), static_cast<QWidget*>(Form2)}) {
     EXPECT_FALSE(w->isVisible());
+  }
+}
+
+TEST_F(MainWindow, ControlsStandWhereTheLayoutPutsThem) {
+  const struct {
+    const char* name;
+    QPoint at;
+    QSize size;  // empty: any size
+  } cases[] = {
+      {"Bevel6", {14, 16}, {235, 145}},
+      {"l", {262, 16}, {235, 145}},
+      {"Bevel5", {512, 16}, {73, 145}},
+      {"Bevel1", {14, 184}, {235, 73}},
+      {"Bevel3", {262, 184}, {235, 73}},
+      {"Bevel4", {600, 16}, {417, 241}},
+      {"Label1", {32, 24}, {}},
+      {"Label2", {280, 24}, {}},
+      {"Label3", {520, 24}, {}},
+      {"Label15", {32, 192}, {}},
+      {"Label7", {280, 192}, {}},
+      {"Label9", {616, 24}, {}},
+      {"Label10", {816, 24}, {}},
+      {"k1", {32, 56}, {}},
+      {"k4", {32, 128}, {}},
+      {"i1", {120, 56}, {}},
+      {"i4", {120, 128}, {}},
+      {"k1_1", {280, 56}, {}},
+      {"k1_4", {280, 128}, {}},
+      {"i1_max", {368, 56}, {}},
+      {"i4_max", {368, 128}, {}},
+      {"i1_endwert", {522, 56}, {}},
+      {"i4_endwert", {522, 128}, {}},
+      {"uin", {32, 224}, {}},
+      {"uin_min", {280, 224}, {}},
+      {"Label16", {264, 270}, {}},
+      {"deutsch", {720, 273}, {33, 33}},
+      {"englisch", {760, 273}, {33, 33}},
+      {"Button1", {872, 273}, {147, 33}},
+      {"Labelmb2_1", {616, 192}, {}},
+      {"Labelmb2_2", {616, 216}, {}},
+  };
+  for (const auto& c : cases) {
+    const QWidget* w = control<QWidget>(Form1, c.name);
+    EXPECT_EQ(w->pos(), c.at) << c.name;
+    if (!c.size.isEmpty()) {
+      EXPECT_EQ(w->size(), c.size) << c.name;
+    }
+  }
+  // Every lamp: white fill, coloured fill and outline stacked on one 17 x 17 square.
+  const struct {
+    const char* fills[2];
+    const char* outline;
+    QPoint at;
+  } lamps[] = {
+      {{"mb1_1_w", "mb1_1_g"}, "mb1_1", {785, 58}},  {{"mb1_2_w", "mb1_2_r"}, "mb1_2", {983, 58}},
+      {{"mb1_3_w", "mb1_3_g"}, "mb1_3", {785, 82}},  {{"mb1_4_w", "mb1_4_r"}, "mb1_4", {983, 82}},
+      {{"mb1_5_w", "mb1_5_g"}, "mb1_5", {785, 106}}, {{"mb1_6_w", "mb1_6_r"}, "mb1_6", {983, 106}},
+      {{"mb1_7_w", "mb1_7_g"}, "mb1_7", {785, 130}}, {{"mb1_8_w", "mb1_8_r"}, "mb1_8", {983, 130}},
+      {{"mb2_1_w", "mb2_1_g"}, "mb2", {785, 194}},   {{"mb2_2_w", "mb2_2_g"}, "mb2_2", {785, 218}}};
+  const QColor white(251, 249, 250), yellow(241, 220, 27), red(211, 47, 40);
+  for (const auto& lamp : lamps) {
+    for (const char* name : {lamp.fills[0], lamp.fills[1], lamp.outline}) {
+      EXPECT_EQ(control<QWidget>(Form1, name)->geometry(), QRect(lamp.at, QSize(17, 17))) << name;
+    }
+    const QImage whiteFill = control<QLabel>(Form1, lamp.fills[0])->pixmap().toImage();
+    const QImage litFill = control<QLabel>(Form1, lamp.fills[1])->pixmap().toImage();
+    EXPECT_EQ(whiteFill.pixelColor(8, 8), white) << lamp.fills[0];
+    const bool isRed = QByteArray(lamp.fills[1]).endsWith("_r");
+    EXPECT_EQ(litFill.pixelColor(8, 8), isRed ? red : yellow) << lamp.fills[1];
+    const QImage outline = control<QLabel>(Form1, lamp.outline)->pixmap().toImage();
+    EXPECT_EQ(outline.pixelColor(0, 8), QColor(36, 39, 40)) << lamp.outline;
+    EXPECT_EQ(outline.pixelColor(8, 8).alpha(), 0) << lamp.outline;
   }
 }
 
