@@ -151,20 +151,27 @@ TEST_F(MainWindow, ActivityIndicatorBlinksWithTelegrams) {
   device->setFaults(0);  // telegrams every 100 ms
   ASSERT_TRUE(waitFor([&] { return shown("a"); }));
   auto* a = control<QRadioButton>(Form1, "a");
-  int changes = 0, marked = 0, samples = 0;
-  bool last = a->isChecked();
+  // Every change of the mark, with the time it happened.
   QElapsedTimer clock;
+  std::vector<std::pair<qint64, bool>> changes;
+  QObject::connect(a, &QRadioButton::toggled,
+                   [&](bool marked) { changes.emplace_back(clock.elapsed(), marked); });
   clock.start();
-  while (clock.elapsed() < 2000) {
-    QTest::qWait(5);
-    ++samples;
-    marked += a->isChecked();
-    changes += a->isChecked() != last;
-    last = a->isChecked();
+  const bool markedAtStart = a->isChecked();
+  QTest::qWait(3000);
+  QObject::disconnect(a, &QRadioButton::toggled, nullptr, nullptr);
+  ASSERT_GE(changes.size(), 10u);  // about three blinks a second, each on and off
+  qint64 markedTime = 0;
+  qint64 since = 0;
+  bool marked = markedAtStart;
+  for (const auto& [at, nowMarked] : changes) {
+    if (marked) markedTime += at - since;
+    since = at;
+    marked = nowMarked;
   }
-  EXPECT_GE(changes, 6);           // about 3 blinks a second, each on and off
-  EXPECT_GT(marked, samples / 2);  // marked about 250 of every 300 ms
-  EXPECT_LT(marked, samples);
+  // Marked for about 250 ms of every 300 ms.
+  EXPECT_GT(markedTime * 10, since * 6);
+  EXPECT_LT(markedTime, since);
 }
 
 TEST_F(MainWindow, BlinkTimerIsNotRestartedByAFurtherTelegram) {
