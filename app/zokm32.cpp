@@ -8,6 +8,7 @@
 
 #include "app/desktop.h"
 #include "app/program.h"
+#include "app/windowkit.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
 #include "ui_zokm32.h"
@@ -28,8 +29,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  ui->centralwidget->setFixedSize(1031, 317);
-  setFixedSize(1031, 317 + menuBar()->sizeHint().height());
+  fixClientArea(this, {1031, 317});
 
   lamps_ = {{{ui->mb1_1_w, ui->mb1_1_g, ui->mb1_1, ui->Labelmb1_1},
              {ui->mb1_2_w, ui->mb1_2_r, ui->mb1_2, ui->Labelmb1_2},
@@ -42,15 +42,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
              {ui->mb2_1_w, ui->mb2_1_g, ui->mb2, ui->Labelmb2_1},
              {ui->mb2_2_w, ui->mb2_2_g, ui->mb2_2, ui->Labelmb2_2}}};
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(kPollPeriodMs);
-  Timer2 = new QTimer(this);
-  Timer2->setObjectName(QStringLiteral("Timer2"));
-  Timer2->setInterval(kWatchdogPeriodMs);
-  Timer3 = new QTimer(this);
-  Timer3->setObjectName(QStringLiteral("Timer3"));
-  Timer3->setInterval(kBlinkPeriodMs);
+  Timer1 = namedTimer(this, "Timer1", kPollPeriodMs);
+  Timer2 = namedTimer(this, "Timer2", kWatchdogPeriodMs);
+  Timer3 = namedTimer(this, "Timer3", kBlinkPeriodMs);
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
   connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);

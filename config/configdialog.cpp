@@ -4,22 +4,14 @@
 #include <QCloseEvent>
 #include <QLabel>
 
-#include "app/desktop.h"
+#include "app/windowkit.h"
 
 namespace zfuse {
 
-namespace {
-constexpr int kCentreBelowHeight = 910;
-}  // namespace
-
 ConfigDialog::ConfigDialog(QWidget* parent, QPoint designPosition)
     : QMainWindow(parent), designPosition_(designPosition) {
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(kRetryPeriodMs);
-  Timer3 = new QTimer(this);
-  Timer3->setObjectName(QStringLiteral("Timer3"));
-  Timer3->setInterval(kCleanUpPeriodMs);
+  Timer1 = namedTimer(this, "Timer1", kRetryPeriodMs);
+  Timer3 = namedTimer(this, "Timer3", kCleanUpPeriodMs);
   connect(Timer1, &QTimer::timeout, this, &ConfigDialog::Timer1Timer);
   connect(Timer3, &QTimer::timeout, this, &ConfigDialog::Timer3Timer);
 }
@@ -35,11 +27,7 @@ void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QL
 }
 
 void ConfigDialog::placeOnDesktop() {
-  if (desktopWorkArea().height() < kCentreBelowHeight) {
-    centreInWorkArea(this);
-  } else {
-    move(designPosition_);
-  }
+  placeConfigDialog(this, designPosition_);
 }
 
 void ConfigDialog::showMessage(const char* german, const char* english, bool error) {

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <cmath>
 
+#include "app/windowkit.h"
 #include "link/command.h"
 #include "ui_parameter.h"
 
@@ -35,8 +36,7 @@ Tpara::Tpara(QWidget* parent)
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  ui->centralwidget->setFixedSize(823, 511);
-  setFixedSize(823, 511 + menuBar()->sizeHint().height());
+  fixClientArea(this, {823, 511});
 
   currentLists_ = {ui->k1_sel, ui->k2_sel, ui->k3_sel, ui->k4_sel};
   timeLists_ = {ui->k1_time, ui->k2_time, ui->k3_time, ui->k4_time};

@@ -48,7 +48,7 @@ class Tpara : public ConfigDialog {
   // Empties a channel's time list and fills it for `currentIndex`, selecting nothing
   // (or the single "0,1" of the higher currents).
   void rebuildTimeList(int channel, int currentIndex);
-  void setEventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes, uint8_t bits);
+  static void setEventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes, uint8_t bits);
   static uint8_t eventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes);
 
   std::unique_ptr<Ui::Tpara> ui;

@@ -2,23 +2,18 @@
 
 #include <QCloseEvent>
 
-#include "app/desktop.h"
+#include "app/windowkit.h"
 #include "monitor/statustelegram.h"
 #include "ui_parameter2.h"
 
 namespace zfuse {
-
-namespace {
-constexpr int kCentreBelowHeight = 910;
-}
 
 Tparameter_zokx::Tparameter_zokx(QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::Tparameter_zokx>()) {
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
-  ui->centralwidget->setFixedSize(964, 462);
-  setFixedSize(964, 462 + menuBar()->sizeHint().height());
+  fixClientArea(this, {964, 462});
   for (QComboBox* list : {ui->k1_sel, ui->k2_sel, ui->k3_sel, ui->k4_sel}) {
     list->setCurrentIndex(-1);
   }
@@ -29,11 +24,7 @@ Tparameter_zokx::Tparameter_zokx(QWidget* parent)
 Tparameter_zokx::~Tparameter_zokx() = default;
 
 void Tparameter_zokx::FormCreate() {
-  if (desktopWorkArea().height() < kCentreBelowHeight) {
-    centreInWorkArea(this);
-  } else {
-    move(0, 0);
-  }
+  placeConfigDialog(this, QPoint(0, 0));
 }
 
 void Tparameter_zokx::prepareForModel() {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QPoint>
+#include <QSize>
+
+class QMainWindow;
+class QObject;
+class QTimer;
+class QWidget;
+
+namespace zfuse {
+
+// A window timer with the name the handlers know it by; not started.
+QTimer* namedTimer(QObject* owner, const char* name, int intervalMs);
+
+// Fixes a window with a menu bar to a client area of `client` pixels below the menu.
+void fixClientArea(QMainWindow* window, QSize client);
+
+// Places a configuration dialog: centred in a work area less than 910 pixels high,
+// otherwise at its design position.
+void placeConfigDialog(QWidget* dialog, QPoint designPosition);
+
+}  // namespace zfuse
