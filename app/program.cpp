@@ -10,11 +10,7 @@
 #include "monitor/statustelegram.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
-
-// The pictures live in the library's resources, which a static library must register.
-static void registerPictures() {
-  Q_INIT_RESOURCE(zfuse);
-}
+#include "windowkit/windowkit.h"
 
 namespace zfuse {
 
@@ -23,13 +19,6 @@ Tpara* para = nullptr;
 TInfo* Info = nullptr;
 Tparameter_zokx* parameter_zokx = nullptr;
 TForm2* Form2 = nullptr;
-
-void showOnTop(QWidget* window) {
-  window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  window->show();
-  window->raise();
-  window->activateWindow();
-}
 
 void startProgram() {
   registerPictures();
@@ -47,8 +36,12 @@ void startProgram() {
   parameter_zokx = new Tparameter_zokx;
   Form2 = new TForm2;
   // The dialogs hand the device back to the main window when they close.
-  para->handBackDevice = [] { Form1->configurationClosed(); };
-  parameter_zokx->handBackDevice = [] { Form1->configurationClosed(); };
+  QObject::connect(para, &ConfigDialog::deviceHandedBack, Form1, &TForm1::configurationClosed);
+  QObject::connect(parameter_zokx, &ConfigDialog::deviceHandedBack, Form1,
+                   &TForm1::configurationClosed);
+  // The fuse-variant dialog's thumbnail opens the trip characteristic on top.
+  QObject::connect(parameter_zokx, &Tparameter_zokx::characteristicRequested, Form2,
+                   [] { showOnTop(Form2); });
 
   Form1->deutschClick();
   Form1->show();

@@ -26,7 +26,4 @@ void endProgram();
 // The whole program: application, start, event loop.
 int runProgram(int argc, char** argv);
 
-// Shows a window above all other windows of the desktop.
-void showOnTop(QWidget* window);
-
 }  // namespace zfuse

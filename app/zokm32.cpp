@@ -6,13 +6,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/desktop.h"
+#include "windowkit/desktop.h"
 #include "app/program.h"
-#include "app/windowkit.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
 #include "ui_zokm32.h"
 #include "windows/information.h"
+#include "windowkit/windowkit.h"
 
 namespace zfuse {
 

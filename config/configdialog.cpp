@@ -1,12 +1,21 @@
 #include "config/configdialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QLabel>
+#include <cmath>
 
-#include "app/windowkit.h"
+#include "config/parameterset.h"
+#include "link/command.h"
+#include "windowkit/windowkit.h"
 
 namespace zfuse {
+
+// The language setting belongs to this unit; both dialogs read it.
+bool sprache_deutsch = false;
+bool sprache_englisch = false;
 
 ConfigDialog::ConfigDialog(QWidget* parent, QPoint designPosition)
     : QMainWindow(parent), designPosition_(designPosition) {
@@ -24,6 +33,12 @@ void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QL
   markers_ = std::move(markers);
   versionText_->clear();
   versionText_->hide();
+}
+
+void ConfigDialog::fixWindow(QSize client) {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  fixClientArea(this, client);
 }
 
 void ConfigDialog::placeOnDesktop() {
@@ -73,6 +88,36 @@ void ConfigDialog::sende_ff() {
   }
 }
 
+void ConfigDialog::readAttempt() {
+  last_reply.clear();
+  last_reply = command(QByteArray::fromRawData("\xFF\xFC", 2));
+  if (!applyReply({last_reply.begin(), last_reply.end()})) {
+    attemptFailed();  // the dialog stays as the load button cleared it
+    return;
+  }
+  attemptSucceeded();
+  startCleanUp();
+}
+
+void ConfigDialog::writeAttempt() {
+  bool refused = false;
+  const std::vector<uint8_t> telegram = writeTelegram(refused);
+  if (refused) {
+    showMessage(kIncompleteDe, kIncompleteEn, true);
+    return;
+  }
+  last_reply.clear();
+  last_reply = command(QByteArray(reinterpret_cast<const char*>(telegram.data()),
+                                  static_cast<qsizetype>(telegram.size())));
+  // The device acknowledges with the telegram's check byte.
+  if (last_reply.isEmpty() || static_cast<uint8_t>(last_reply[0]) != telegram.back()) {
+    attemptFailed();
+    return;
+  }
+  attemptSucceeded();
+  startCleanUp();
+}
+
 void ConfigDialog::attemptFailed() {
   // Enabling a running timer leaves its cycle alone.
   if (!Timer1->isActive()) Timer1->start();
@@ -114,9 +159,43 @@ void ConfigDialog::revealVersion() {
   versionText_->show();
 }
 
+void ConfigDialog::setVersionText(const std::string& version) {
+  versionText_->setText(QString::fromLatin1(kVersionPrefix) +
+                        QString::fromLatin1(version.data(), static_cast<qsizetype>(version.size())));
+}
+
+bool ConfigDialog::markIfUnset(QComboBox* list, QLabel* marker) {
+  if (list->currentIndex() >= 0) return false;
+  marker->show();
+  return true;
+}
+
+uint8_t ConfigDialog::thresholdTenths(const QComboBox* list) const {
+  bool ok = false;
+  const double volts = german_format.toDouble(list->itemText(list->currentIndex()), &ok);
+  if (!ok) return 0;
+  return static_cast<uint8_t>(std::lround(volts * 10.0) & 0xFF);
+}
+
+void ConfigDialog::selectEntry(QComboBox* list, int index) {
+  list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+void ConfigDialog::setEventBits(const EventBoxes& boxes, uint8_t bits) {
+  for (const auto& [box, mask] : boxes) box->setChecked(bits & mask);
+}
+
+uint8_t ConfigDialog::eventBits(const EventBoxes& boxes) {
+  uint8_t bits = 0;
+  for (const auto& [box, mask] : boxes) {
+    if (box->isChecked()) bits |= mask;
+  }
+  return bits;
+}
+
 void ConfigDialog::closeEvent(QCloseEvent* event) {
   // The dialog's own timers keep running: a retry cycle goes on in the hidden dialog.
-  if (handBackDevice) handBackDevice();
+  emit deviceHandedBack();
   clearDialog();
   status_->hide();
   hideMarkers();

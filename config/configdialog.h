@@ -4,9 +4,14 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QTimer>
-#include <functional>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
 
 namespace zfuse {
@@ -17,8 +22,9 @@ extern bool sprache_deutsch;
 extern bool sprache_englisch;
 
 // What both configuration dialogs share: placement, the hand-back of the device to the
-// main window on close, the status line and its "!" markers, and the read/write attempt
-// cycle with its 500 ms retry tick and 5 s clean-up tick.
+// main window on close, the status line and its "!" markers, the read/write attempt
+// cycle with its 500 ms retry tick and 5 s clean-up tick, and the event check boxes.
+// Each dialog adds its own telegrams, lists and factory defaults.
 class ConfigDialog : public QMainWindow {
   Q_OBJECT
 
@@ -26,10 +32,6 @@ class ConfigDialog : public QMainWindow {
   static constexpr int kRetryPeriodMs = 500;
   static constexpr int kCleanUpPeriodMs = 5000;
   static constexpr int kRetryLimit = 12;
-
-  // Called on every close of the dialog: the main window enables itself, restarts its
-  // poll tick and re-opens its port.
-  std::function<void()> handBackDevice;
 
   // One read or write attempt, as `read_mode` says.
   void sende_ff();
@@ -45,18 +47,31 @@ class ConfigDialog : public QMainWindow {
   QByteArray last_reply;     // the reply of the last exchange
   QLocale german_format;     // decimal comma, whatever the system's locale
 
+ signals:
+  // Emitted on every close of the dialog, first thing: the main window enables itself,
+  // restarts its poll tick and re-opens its port.
+  void deviceHandedBack();
+
  protected:
+  // A check box and the bit it stands for in its event byte.
+  using EventBoxes = std::vector<std::pair<QCheckBox*, uint8_t>>;
+
   ConfigDialog(QWidget* parent, QPoint designPosition);
 
   // Wires up the controls the shared code works on; call once the form is set up.
   void attachCommonControls(QLabel* status, QLabel* versionCover, QLabel* versionText,
                             std::vector<QLabel*> markers);
+  // Fixed window with a close button only, `client` pixels below the menu bar.
+  void fixWindow(QSize client);
   // Places the dialog: at its design position, or centred in a work area below 910 px.
   void placeOnDesktop();
 
-  // The dialog's own halves of an attempt.
-  virtual void readAttempt() = 0;
-  virtual void writeAttempt() = 0;
+  // The dialog's own halves of an attempt. `applyReply` checks the reply and, when it
+  // is good, shows what it says; false means no usable reply.
+  virtual bool applyReply(const std::vector<uint8_t>& reply) = 0;
+  // Encodes the write telegram from the controls, showing the marker of every list that
+  // must have a selection and has none; `refused` tells whether any marker was shown.
+  virtual std::vector<uint8_t> writeTelegram(bool& refused) = 0;
   // No selection in any list, every box unchecked, version text emptied.
   virtual void clearDialog() = 0;
 
@@ -75,6 +90,18 @@ class ConfigDialog : public QMainWindow {
   void startCleanUp();
   // Shows the version text hidden under the click area.
   void revealVersion();
+  // "Softwareversion: " and the device's four version characters, byte for byte.
+  void setVersionText(const std::string& version);
+
+  // Shows `marker` when `list` has no selection; true when it was shown.
+  static bool markIfUnset(QComboBox* list, QLabel* marker);
+  // The threshold list's selected entry in tenths of a volt, read with the German
+  // number format (a text that cannot be read counts as 0), low eight bits.
+  uint8_t thresholdTenths(const QComboBox* list) const;
+  // Selects entry `index`, or nothing when the list has no such entry.
+  static void selectEntry(QComboBox* list, int index);
+  static void setEventBits(const EventBoxes& boxes, uint8_t bits);
+  static uint8_t eventBits(const EventBoxes& boxes);
 
   void closeEvent(QCloseEvent* event) override;
 
@@ -84,6 +111,9 @@ class ConfigDialog : public QMainWindow {
   std::vector<QLabel*> markers_;
 
  private:
+  void readAttempt();
+  void writeAttempt();
+
   QPoint designPosition_;
 };
 

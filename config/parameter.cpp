@@ -4,39 +4,21 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <cmath>
 
-#include "app/windowkit.h"
-#include "link/command.h"
+#include "windowkit/windowkit.h"
 #include "ui_parameter.h"
 
 namespace zfuse {
-
-// The language setting belongs to this unit; both dialogs read it.
-bool sprache_deutsch = false;
-bool sprache_englisch = false;
 
 namespace {
 constexpr QPoint kDesignPosition{0, 255};
 constexpr int kDefaultCurrent = 8;     // 8 A on every channel
 constexpr int kDefaultThreshold = 14;  // "21,4" V
-
-std::vector<uint8_t> bytesOf(const QByteArray& a) {
-  return {a.begin(), a.end()};
-}
-
-// Selects entry `index`, or nothing when the list has no such entry.
-void selectEntry(QComboBox* list, int index) {
-  list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
-}
 }  // namespace
-
 Tpara::Tpara(QWidget* parent)
     : ConfigDialog(parent, kDesignPosition), ui(std::make_unique<Ui::Tpara>()) {
   ui->setupUi(this);
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
-  fixClientArea(this, {823, 511});
+  fixWindow({823, 511});
 
   currentLists_ = {ui->k1_sel, ui->k2_sel, ui->k3_sel, ui->k4_sel};
   timeLists_ = {ui->k1_time, ui->k2_time, ui->k3_time, ui->k4_time};
@@ -103,18 +85,6 @@ void Tpara::pgood_sel_Change() {
   ui->error_pg->hide();
 }
 
-void Tpara::setEventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes, uint8_t bits) {
-  for (const auto& [box, mask] : boxes) box->setChecked(bits & mask);
-}
-
-uint8_t Tpara::eventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes) {
-  uint8_t bits = 0;
-  for (const auto& [box, mask] : boxes) {
-    if (box->isChecked()) bits |= mask;
-  }
-  return bits;
-}
-
 void Tpara::Button3Click() {
   for (QComboBox* list : currentLists_) list->setCurrentIndex(kDefaultCurrent);
   ui->pgood_sel_->setCurrentIndex(kDefaultThreshold);
@@ -156,61 +126,43 @@ ParameterSet Tpara::parameterSet() const {
   return p;
 }
 
-void Tpara::readAttempt() {
-  last_reply.clear();
-  last_reply = command(QByteArray::fromRawData("\xFF\xFC", 2));
-  const auto reply = decodeStandardReply(bytesOf(last_reply));
-  if (!reply) {
-    attemptFailed();  // the dialog stays as the load button cleared it
-    return;
-  }
-  attemptSucceeded();
-  for (int ch = 0; ch < 4; ++ch) selectEntry(currentLists_[ch], reply->current[ch]);
-  for (int ch = 0; ch < 4; ++ch) rebuildTimeList(ch, reply->current[ch]);
-  for (int ch = 0; ch < 4; ++ch) selectEntry(timeLists_[ch], reply->time[ch]);
-  selectEntry(ui->pgood_sel_, reply->pgood_index);
-  setEventBits(port1Byte1_, reply->port1_byte1);
-  // "Release all tripped channels" is never taken from the device.
-  for (const auto& [box, mask] : port1Byte2_) {
-    if (box != ui->loeschen) box->setChecked(reply->port1_byte2 & mask);
-  }
-  setEventBits(port2Byte1_, reply->port2_byte1);
-  setEventBits(port2Byte2_, reply->port2_byte2);
-  ui->sw->setText(
-      QString::fromLatin1(kVersionPrefix) +
-      QString::fromLatin1(reply->version.data(), static_cast<qsizetype>(reply->version.size())));
-  startCleanUp();
-}
-
-void Tpara::writeAttempt() {
-  bool refused = false;
+void Tpara::applyFields(const StandardFields& f) {
   for (int ch = 0; ch < 4; ++ch) {
-    if (currentLists_[ch]->currentIndex() < 0) {
-      currentMarkers_[ch]->show();
-      refused = true;
+    if (f.current[ch]) selectEntry(currentLists_[ch], *f.current[ch]);
+  }
+  if (f.pgood_index) selectEntry(ui->pgood_sel_, *f.pgood_index);
+  if (f.rebuildTimeLists) {
+    for (int ch = 0; ch < 4; ++ch) {
+      rebuildTimeList(ch, f.timeListCurrent[ch].value_or(currentLists_[ch]->currentIndex()));
     }
   }
-  if (ui->pgood_sel_->currentIndex() < 0) {
-    ui->error_pg->show();
-    refused = true;
+  for (int ch = 0; ch < 4; ++ch) {
+    if (f.time[ch]) selectEntry(timeLists_[ch], *f.time[ch]);
   }
-  // The threshold goes out as the selected entry's value in tenths of a volt.
-  const double volts = german_format.toDouble(ui->pgood_sel_->currentText());
-  const auto tenths = static_cast<uint8_t>(std::lround(volts * 10.0) & 0xFF);
-  const std::vector<uint8_t> telegram = encodeStandardWrite(parameterSet(), tenths);
-  if (refused) {
-    showMessage(kIncompleteDe, kIncompleteEn, true);
-    return;
+  if (f.port1_byte1) setEventBits(port1Byte1_, *f.port1_byte1);
+  if (f.port1_byte2) {
+    // "Release all tripped channels" is never taken from the device or a file.
+    for (const auto& [box, mask] : port1Byte2_) {
+      if (box != ui->loeschen) box->setChecked(*f.port1_byte2 & mask);
+    }
   }
-  last_reply.clear();
-  last_reply = command(QByteArray(reinterpret_cast<const char*>(telegram.data()),
-                                  static_cast<qsizetype>(telegram.size())));
-  if (last_reply.isEmpty() || static_cast<uint8_t>(last_reply[0]) != telegram.back()) {
-    attemptFailed();
-    return;
-  }
-  attemptSucceeded();
-  startCleanUp();
+  if (f.port2_byte1) setEventBits(port2Byte1_, *f.port2_byte1);
+  if (f.port2_byte2) setEventBits(port2Byte2_, *f.port2_byte2);
+}
+
+bool Tpara::applyReply(const std::vector<uint8_t>& bytes) {
+  const auto reply = decodeStandardReply(bytes);
+  if (!reply) return false;
+  applyFields(fieldsOf(*reply));
+  setVersionText(reply->version);
+  return true;
+}
+
+std::vector<uint8_t> Tpara::writeTelegram(bool& refused) {
+  refused = false;
+  for (int ch = 0; ch < 4; ++ch) refused |= markIfUnset(currentLists_[ch], currentMarkers_[ch]);
+  refused |= markIfUnset(ui->pgood_sel_, ui->error_pg);
+  return encodeStandardWrite(parameterSet(), thresholdTenths(ui->pgood_sel_));
 }
 
 }  // namespace zfuse

@@ -1,12 +1,10 @@
 #pragma once
 
+#include <array>
 #include <memory>
 
 #include "config/configdialog.h"
 #include "config/parameterset.h"
-
-class QCheckBox;
-class QComboBox;
 
 namespace Ui {
 class Tpara;
@@ -37,10 +35,12 @@ class Tpara : public ConfigDialog {
 
   // The parameter set as the controls show it.
   ParameterSet parameterSet() const;
+  // Shows what a reply or a file says, field by field; the one way into the controls.
+  void applyFields(const StandardFields& fields);
 
  protected:
-  void readAttempt() override;
-  void writeAttempt() override;
+  bool applyReply(const std::vector<uint8_t>& reply) override;
+  std::vector<uint8_t> writeTelegram(bool& refused) override;
   void clearDialog() override;
 
  private:
@@ -48,14 +48,12 @@ class Tpara : public ConfigDialog {
   // Empties a channel's time list and fills it for `currentIndex`, selecting nothing
   // (or the single "0,1" of the higher currents).
   void rebuildTimeList(int channel, int currentIndex);
-  static void setEventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes, uint8_t bits);
-  static uint8_t eventBits(const std::vector<std::pair<QCheckBox*, uint8_t>>& boxes);
 
   std::unique_ptr<Ui::Tpara> ui;
   std::array<QComboBox*, 4> currentLists_;
   std::array<QComboBox*, 4> timeLists_;
   std::array<QLabel*, 4> currentMarkers_;
-  std::vector<std::pair<QCheckBox*, uint8_t>> port1Byte1_, port1Byte2_, port2Byte1_, port2Byte2_;
+  EventBoxes port1Byte1_, port1Byte2_, port2Byte1_, port2Byte2_;
 };
 
 }  // namespace zfuse

@@ -1,66 +1,146 @@
 #include "config/parameter2.h"
 
-#include <QCloseEvent>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 
-#include "app/windowkit.h"
 #include "monitor/statustelegram.h"
 #include "ui_parameter2.h"
 
 namespace zfuse {
 
+namespace {
+constexpr QPoint kDesignPosition{0, 0};
+constexpr int kDefaultThreshold = 14;  // "21,4" V
+}  // namespace
+
 Tparameter_zokx::Tparameter_zokx(QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::Tparameter_zokx>()) {
+    : ConfigDialog(parent, kDesignPosition), ui(std::make_unique<Ui::Tparameter_zokx>()) {
   ui->setupUi(this);
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
-  fixClientArea(this, {964, 462});
-  for (QComboBox* list : {ui->k1_sel, ui->k2_sel, ui->k3_sel, ui->k4_sel}) {
-    list->setCurrentIndex(-1);
-  }
+  fixWindow({964, 462});
+
+  currentLists_ = {ui->k1_sel, ui->k2_sel, ui->k3_sel, ui->k4_sel};
+  currentMarkers_ = {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4};
+  port1Byte1_ = {{ui->port1_byte1_01, 0x01}, {ui->port1_byte1_02, 0x02}, {ui->port1_byte1_04, 0x04},
+                 {ui->port1_byte1_08, 0x08}, {ui->port1_byte1_10, 0x10}, {ui->port1_byte1_20, 0x20},
+                 {ui->port1_byte1_40, 0x40}, {ui->port1_byte1_80, 0x80}};
+  port1Byte2_ = {{ui->port1_byte2_01, 0x01},
+                 {ui->port1_byte2_02, 0x02},
+                 {ui->port1_byte2_40, 0x40},
+                 {ui->programmieren, 0x80}};
+  attachCommonControls(ui->status, ui->Label3, ui->sw,
+                       {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg,
+                        ui->ab_error});
+
+  // The lists of this dialog have no change handlers.
+  connect(ui->Label3, &ClickableLabel::clicked, this, &Tparameter_zokx::Label3Click);
+  connect(ui->Image2, &SvgPicture::clicked, this, &Tparameter_zokx::Image2Click);
+  connect(ui->Button1, &QPushButton::clicked, this, &Tparameter_zokx::Button1Click);
+  connect(ui->Button2, &QPushButton::clicked, this, &Tparameter_zokx::Button2Click);
+  connect(ui->Button3, &QPushButton::clicked, this, &Tparameter_zokx::Button3Click);
   connect(ui->schliessen, &QAction::triggered, this, &Tparameter_zokx::schliessenClick);
+
+  clearDialog();
   FormCreate();
 }
 
 Tparameter_zokx::~Tparameter_zokx() = default;
 
 void Tparameter_zokx::FormCreate() {
-  placeConfigDialog(this, QPoint(0, 0));
+  placeOnDesktop();
+  ui->sw->clear();
+  ui->sw->hide();
 }
 
 void Tparameter_zokx::prepareForModel() {
   const bool upTo10aFront = model_4ch_10a || model_2ch_10a;
   const bool upTo10aBack = model_4ch_10a;
-  const std::pair<QComboBox*, bool> lists[] = {{ui->k1_sel, upTo10aFront},
-                                               {ui->k2_sel, upTo10aFront},
-                                               {ui->k3_sel, upTo10aBack},
-                                               {ui->k4_sel, upTo10aBack}};
-  for (const auto& [list, upTo10a] : lists) {
+  for (int ch = 0; ch < 4; ++ch) {
+    QComboBox* list = currentLists_[ch];
     list->clear();
     list->addItems({QStringLiteral("OFF"), QStringLiteral("1"), QStringLiteral("2"),
                     QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"),
                     QStringLiteral("6")});
-    if (upTo10a) {
+    if (ch < 2 ? upTo10aFront : upTo10aBack) {
       list->addItems(
           {QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9"), QStringLiteral("10")});
     }
   }
-  for (const auto& [list, upTo10a] : lists) list->setCurrentIndex(-1);
-  if (model_2ch_10a || model_2ch_6a) {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->k3_sel, ui->k4_sel, ui->Label13, ui->Label14, ui->f3, ui->f4, ui->f7, ui->f8,
-             ui->port1_byte1_10, ui->port1_byte1_20, ui->port1_byte1_40, ui->port1_byte1_80}) {
-      w->hide();
-    }
+  for (QComboBox* list : currentLists_) list->setCurrentIndex(-1);
+  if (model_2ch_10a || model_2ch_6a) hideBackChannels();
+}
+
+void Tparameter_zokx::hideBackChannels() {
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           ui->k3_sel, ui->k4_sel, ui->Label13, ui->Label14, ui->f3, ui->f4, ui->f7, ui->f8,
+           ui->port1_byte1_10, ui->port1_byte1_20, ui->port1_byte1_40, ui->port1_byte1_80}) {
+    w->hide();
   }
 }
 
-void Tparameter_zokx::closeEvent(QCloseEvent* event) {
-  if (handBackDevice) handBackDevice();
-  for (QComboBox* list : {ui->k1_sel, ui->k2_sel, ui->k3_sel, ui->k4_sel}) {
-    list->setCurrentIndex(-1);
+void Tparameter_zokx::Button3Click() {
+  const int amps = model_4ch_10a ? 10 : 6;
+  for (QComboBox* list : currentLists_) selectEntry(list, amps);
+  ui->pgood_sel_->setCurrentIndex(kDefaultThreshold);
+  setEventBits(port1Byte1_, 0xAA);  // every channel's trip, no overcurrent warning
+  setEventBits(port1Byte2_, 0xC0);  // output inverted, programming allowed
+  ui->abschaltzeit->setCurrentIndex(kSwitchOffFallback);  // "100,0" s
+  status_->clear();
+  hideMarkers();
+}
+
+void Tparameter_zokx::clearDialog() {
+  for (QComboBox* list : currentLists_) list->setCurrentIndex(-1);
+  ui->pgood_sel_->setCurrentIndex(-1);
+  ui->abschaltzeit->setCurrentIndex(-1);
+  setEventBits(port1Byte1_, 0);
+  setEventBits(port1Byte2_, 0);
+  ui->sw->clear();
+}
+
+ZokxParameterSet Tparameter_zokx::parameterSet() const {
+  ZokxParameterSet p;
+  for (int ch = 0; ch < 4; ++ch) p.current_index[ch] = currentLists_[ch]->currentIndex();
+  p.pgood_index = ui->pgood_sel_->currentIndex();
+  p.switch_off_index = ui->abschaltzeit->currentIndex();
+  p.port1_byte1 = eventBits(port1Byte1_);
+  p.port1_byte2 = eventBits(port1Byte2_);
+  return p;
+}
+
+void Tparameter_zokx::applyFields(const ZokxFields& f) {
+  for (int ch = 0; ch < 4; ++ch) {
+    if (f.current[ch]) selectEntry(currentLists_[ch], *f.current[ch]);
   }
-  for (QCheckBox* box : findChildren<QCheckBox*>()) box->setChecked(false);
-  event->accept();
+  if (f.pgood_index) selectEntry(ui->pgood_sel_, *f.pgood_index);
+  if (f.switch_off_index) selectEntry(ui->abschaltzeit, *f.switch_off_index);
+  if (f.port1_byte1) setEventBits(port1Byte1_, *f.port1_byte1);
+  if (f.port1_byte2) setEventBits(port1Byte2_, *f.port1_byte2);
+}
+
+bool Tparameter_zokx::applyReply(const std::vector<uint8_t>& bytes) {
+  const auto model = zokxReplyModel(bytes);
+  if (!model) return false;
+  // The reply names the model even when its check byte is wrong.
+  const bool standard = model_standard;
+  setModelFlags(*model);
+  model_standard = standard;
+  if (model_2ch_6a || model_2ch_10a) hideBackChannels();
+  const auto reply = decodeZokxReply(bytes);
+  if (!reply) return false;
+  applyFields(fieldsOf(*reply));
+  setVersionText(reply->version);
+  return true;
+}
+
+std::vector<uint8_t> Tparameter_zokx::writeTelegram(bool& refused) {
+  // Hidden lists are checked too: a two-channel device needs channels 3 and 4 set.
+  refused = false;
+  for (int ch = 0; ch < 4; ++ch) refused |= markIfUnset(currentLists_[ch], currentMarkers_[ch]);
+  refused |= markIfUnset(ui->pgood_sel_, ui->error_pg);
+  refused |= markIfUnset(ui->abschaltzeit, ui->ab_error);
+  return encodeZokxWrite(parameterSet(), thresholdTenths(ui->pgood_sel_));
 }
 
 }  // namespace zfuse

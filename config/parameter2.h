@@ -1,8 +1,10 @@
 #pragma once
 
-#include <QMainWindow>
-#include <functional>
+#include <array>
 #include <memory>
+
+#include "config/configdialog.h"
+#include "config/parameterset.h"
 
 namespace Ui {
 class Tparameter_zokx;
@@ -10,10 +12,11 @@ class Tparameter_zokx;
 
 namespace zfuse {
 
-// The fuse-variant models' configuration dialog: for now the rated-current lists of the
-// four channels and the channel events of the signalling output, prepared for the model
-// on the line each time the main window opens it.
-class Tparameter_zokx : public QMainWindow {
+// The fuse-variant models' configuration dialog: rated currents of up to four channels
+// (up to 6 or 10 A, by model), the power-good threshold, one switch-off time for the
+// device and the events of its one signalling output. Its read tells the program which
+// model is on the line. The controls are the configuration.
+class Tparameter_zokx : public ConfigDialog {
   Q_OBJECT
 
  public:
@@ -21,20 +24,38 @@ class Tparameter_zokx : public QMainWindow {
   ~Tparameter_zokx() override;
 
   void FormCreate();
-  void schliessenClick() { close(); }
+  void Button1Click() { startRead(); }
+  void Button2Click() { startWrite(); }
+  void Button3Click();
+  void Label3Click() { revealVersion(); }
+  void Image2Click() { emit characteristicRequested(); }
 
   // Fills the current lists for the model on the line (up to 6 or 10 A), selects none,
   // and hides channels 3 and 4 for the two-channel models, for the rest of the run.
   void prepareForModel();
 
-  // Called on every close: the main window takes the device back.
-  std::function<void()> handBackDevice;
+  // The parameter set as the controls show it.
+  ZokxParameterSet parameterSet() const;
+  // Shows what a reply or a file says, field by field; the one way into the controls.
+  void applyFields(const ZokxFields& fields);
+
+ signals:
+  // The operator clicked the thumbnail: the trip characteristic is wanted at full size.
+  void characteristicRequested();
 
  protected:
-  void closeEvent(QCloseEvent* event) override;
+  bool applyReply(const std::vector<uint8_t>& reply) override;
+  std::vector<uint8_t> writeTelegram(bool& refused) override;
+  void clearDialog() override;
 
  private:
+  // Channels 3 and 4 go for good: nothing shows them again during the run.
+  void hideBackChannels();
+
   std::unique_ptr<Ui::Tparameter_zokx> ui;
+  std::array<QComboBox*, 4> currentLists_;
+  std::array<QLabel*, 4> currentMarkers_;
+  EventBoxes port1Byte1_, port1Byte2_;
 };
 
 }  // namespace zfuse

@@ -53,4 +53,92 @@ std::optional<StandardReply> decodeStandardReply(const std::vector<uint8_t>& r) 
   return d;
 }
 
+StandardFields fieldsOf(const StandardReply& r) {
+  StandardFields f;
+  f.rebuildTimeLists = true;
+  for (int ch = 0; ch < 4; ++ch) {
+    f.current[ch] = r.current[ch];
+    f.timeListCurrent[ch] = r.current[ch];
+    f.time[ch] = r.time[ch];
+  }
+  f.pgood_index = r.pgood_index;
+  f.port1_byte1 = r.port1_byte1;
+  f.port1_byte2 = r.port1_byte2;
+  f.port2_byte1 = r.port2_byte1;
+  f.port2_byte2 = r.port2_byte2;
+  return f;
+}
+
+const std::array<const char*, kSwitchOffCount> kSwitchOffEntries = {
+    "0,1", "0,5", "1,0", "2,0", "5,0", "10,0", "50,0", "100,0", "600,0"};
+const std::array<uint16_t, kSwitchOffCount> kSwitchOffCodes = {3,   19,   39,   79,   199,
+                                                               399, 1999, 3999, 23999};
+
+int switchOffIndexOfCode(uint16_t code) {
+  // Compared as times, (code + 1) x 25 ms, as the device means them.
+  const uint32_t ms = (uint32_t{code} + 1) * 25;
+  for (std::size_t i = 0; i < kSwitchOffCount; ++i) {
+    if ((uint32_t{kSwitchOffCodes[i]} + 1) * 25 == ms) return static_cast<int>(i);
+  }
+  return kSwitchOffFallback;
+}
+
+std::vector<uint8_t> encodeZokxWrite(const ZokxParameterSet& p, uint8_t thresholdTenths) {
+  const uint16_t code =
+      p.switch_off_index >= 0 && p.switch_off_index < static_cast<int>(kSwitchOffCount)
+          ? kSwitchOffCodes[static_cast<std::size_t>(p.switch_off_index)]
+          : 0;
+  std::vector<uint8_t> t(kZokxWriteLength);
+  t[0] = kRequestLead;
+  t[1] = kRequestWrite;
+  t[2] = packPositions(p.current_index[0], p.current_index[1]);
+  t[3] = packPositions(p.current_index[2], p.current_index[3]);
+  t[4] = thresholdTenths;
+  t[5] = p.port1_byte1;
+  t[6] = p.port1_byte2;
+  t[7] = static_cast<uint8_t>(code >> 8);
+  t[8] = static_cast<uint8_t>(code & 0xFF);
+  t[9] = kWriteTrailerA;
+  t[10] = kWriteTrailerB;
+  t[11] = xorBytes(t.data(), 2, 10);
+  return t;
+}
+
+std::optional<uint8_t> zokxReplyModel(const std::vector<uint8_t>& r) {
+  if (r.size() < kZokxReplyMinLength || r[0] != 0xE4) return std::nullopt;
+  switch (r[1]) {
+    case kType2ch6A:
+    case kType2ch10A:
+    case kType4ch10A:
+    case kType4ch6A:
+      return r[1];
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<ZokxReply> decodeZokxReply(const std::vector<uint8_t>& r) {
+  const auto model = zokxReplyModel(r);
+  if (!model || xorBytes(r.data(), 2, 25) != r[26]) return std::nullopt;
+  ZokxReply d{};
+  d.model = *model;
+  d.current = {r[2] & 0x0F, r[2] >> 4, r[3] & 0x0F, r[3] >> 4};
+  d.pgood_index = r[4] % 200;
+  d.port1_byte1 = r[5];
+  d.port1_byte2 = r[6];
+  d.switch_off_index = switchOffIndexOfCode(static_cast<uint16_t>(r[7] << 8 | r[8]));
+  d.version.assign(r.begin() + 9, r.begin() + 13);
+  return d;
+}
+
+ZokxFields fieldsOf(const ZokxReply& r) {
+  ZokxFields f;
+  for (int ch = 0; ch < 4; ++ch) f.current[ch] = r.current[ch];
+  f.pgood_index = r.pgood_index;
+  f.switch_off_index = r.switch_off_index;
+  f.port1_byte1 = r.port1_byte1;
+  f.port1_byte2 = r.port1_byte2;
+  return f;
+}
+
 }  // namespace zfuse

@@ -60,4 +60,71 @@ struct StandardReply {
 // (XOR of bytes 2 to 27 in byte 28); nullopt when any test fails.
 std::optional<StandardReply> decodeStandardReply(const std::vector<uint8_t>& reply);
 
+// What a configuration reply or a configuration file sets in the standard dialog. Each
+// field is applied only when present; positions a list does not have leave it without
+// a selection.
+struct StandardFields {
+  std::array<std::optional<int>, 4> current;
+  std::optional<int> pgood_index;
+  // The time lists are emptied and refilled, each for the current given here or, where
+  // none is given, for the current its channel's list shows.
+  bool rebuildTimeLists = false;
+  std::array<std::optional<int>, 4> timeListCurrent;
+  std::array<std::optional<int>, 4> time;
+  std::optional<uint8_t> port1_byte1, port1_byte2, port2_byte1, port2_byte2;
+};
+StandardFields fieldsOf(const StandardReply& reply);
+
+// ---- Fuse-variant models: one signalling output, one switch-off time per device. ----
+
+// The configuration of a fuse-variant device as its dialog shows it.
+struct ZokxParameterSet {
+  std::array<int, 4> current_index{-1, -1, -1, -1};
+  int pgood_index = -1;
+  int switch_off_index = -1;
+  uint8_t port1_byte1 = 0;
+  uint8_t port1_byte2 = 0;  // 0x01, 0x02, 0x40 output inverted, 0x80 programming allowed
+};
+
+constexpr std::size_t kZokxWriteLength = 12;
+constexpr std::size_t kZokxReplyMinLength = 27;
+
+// The switch-off times on offer ("0,1" ... "600,0" s) and the code the telegrams carry
+// for each: the time in milliseconds divided by 25, less 1.
+constexpr std::size_t kSwitchOffCount = 9;
+extern const std::array<const char*, kSwitchOffCount> kSwitchOffEntries;
+extern const std::array<uint16_t, kSwitchOffCount> kSwitchOffCodes;
+// The entry whose time a code stands for; a time not on offer gives entry 7 ("100,0").
+int switchOffIndexOfCode(uint16_t code);
+constexpr int kSwitchOffFallback = 7;
+
+// The 12-byte write telegram; `thresholdTenths` as for the standard model. A switch-off
+// time without a selection is sent as code 0.
+std::vector<uint8_t> encodeZokxWrite(const ZokxParameterSet& p, uint8_t thresholdTenths);
+
+// The model a fuse-variant reply names: nullopt unless it has 27 bytes or more, start
+// byte 0xE4 and one of the four fuse-variant type bytes. The check byte is not examined.
+std::optional<uint8_t> zokxReplyModel(const std::vector<uint8_t>& reply);
+
+struct ZokxReply {
+  uint8_t model;
+  std::array<int, 4> current;
+  int pgood_index;
+  uint8_t port1_byte1, port1_byte2;
+  int switch_off_index;
+  std::string version;
+};
+// A fuse-variant reply with every test passed, check byte (XOR of bytes 2 to 25 in
+// byte 26) included; nullopt otherwise.
+std::optional<ZokxReply> decodeZokxReply(const std::vector<uint8_t>& reply);
+
+// What a configuration reply or a configuration file sets in the fuse-variant dialog.
+struct ZokxFields {
+  std::array<std::optional<int>, 4> current;
+  std::optional<int> pgood_index;
+  std::optional<int> switch_off_index;
+  std::optional<uint8_t> port1_byte1, port1_byte2;
+};
+ZokxFields fieldsOf(const ZokxReply& reply);
+
 }  // namespace zfuse

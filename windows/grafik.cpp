@@ -1,6 +1,6 @@
 #include "windows/grafik.h"
 
-#include "app/desktop.h"
+#include "windowkit/desktop.h"
 #include "ui_grafik.h"
 
 namespace zfuse {

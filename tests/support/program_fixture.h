@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "app/desktop.h"
+#include "windowkit/desktop.h"
 #include "app/program.h"
 #include "link/portnames.h"
 #include "tests/support/pty.h"

@@ -1,15 +1,24 @@
-#include "app/windowkit.h"
+#include "windowkit/windowkit.h"
 
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QTimer>
 
-#include "app/desktop.h"
+#include "windowkit/desktop.h"
+
+// The pictures live in this library's resources, which a static library must register.
+static void initPictures() {
+  Q_INIT_RESOURCE(zfuse);
+}
 
 namespace zfuse {
 
 namespace {
 constexpr int kCentreDialogsBelowHeight = 910;
+}
+
+void registerPictures() {
+  initPictures();
 }
 
 QTimer* namedTimer(QObject* owner, const char* name, int intervalMs) {
@@ -30,6 +39,16 @@ void placeConfigDialog(QWidget* dialog, QPoint designPosition) {
   } else {
     dialog->move(designPosition);
   }
+}
+
+void showOnTop(QWidget* window) {
+  // Changing a shown window's flags would hide it: set the style once.
+  if (!window->windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
+    window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 }  // namespace zfuse

@@ -10,6 +10,9 @@ class QWidget;
 
 namespace zfuse {
 
+// Makes the pictures of the resources known; call once before the first window.
+void registerPictures();
+
 // A window timer with the name the handlers know it by; not started.
 QTimer* namedTimer(QObject* owner, const char* name, int intervalMs);
 
@@ -19,5 +22,8 @@ void fixClientArea(QMainWindow* window, QSize client);
 // Places a configuration dialog: centred in a work area less than 910 pixels high,
 // otherwise at its design position.
 void placeConfigDialog(QWidget* dialog, QPoint designPosition);
+
+// Shows a window above all other windows of the desktop.
+void showOnTop(QWidget* window);
 
 }  // namespace zfuse

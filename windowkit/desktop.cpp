@@ -1,4 +1,4 @@
-#include "app/desktop.h"
+#include "windowkit/desktop.h"
 
 #include <QGuiApplication>
 #include <QScreen>

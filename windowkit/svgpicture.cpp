@@ -1,0 +1,42 @@
+#include "windowkit/svgpicture.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSvgRenderer>
+
+namespace zfuse {
+
+SvgPicture::SvgPicture(QWidget* parent) : QWidget(parent), renderer_(new QSvgRenderer(this)) {}
+
+void SvgPicture::setSource(const QString& resource) {
+  source_ = resource;
+  renderer_->load(resource);
+  update();
+}
+
+bool SvgPicture::isValid() const {
+  return renderer_->isValid();
+}
+
+QRectF SvgPicture::pictureRect() const {
+  const QSizeF picture = renderer_->defaultSize();
+  if (picture.isEmpty()) return {};
+  const double scale = std::min(width() / picture.width(), height() / picture.height());
+  return {0.0, 0.0, picture.width() * scale, picture.height() * scale};
+}
+
+void SvgPicture::paintEvent(QPaintEvent*) {
+  if (!renderer_->isValid()) return;
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  renderer_->render(&painter, pictureRect());
+}
+
+void SvgPicture::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    emit clicked();
+  }
+  QWidget::mouseReleaseEvent(event);
+}
+
+}  // namespace zfuse
