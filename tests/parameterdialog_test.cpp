@@ -9,7 +9,7 @@
 #include "app/zokm32.h"
 #include "config/parameter.h"
 #include "monitor/statustelegram.h"
-#include "tests/support/program_fixture.h"
+#include "tests/support/dialog_fixture.h"
 
 namespace zfuse {
 namespace {
@@ -24,9 +24,10 @@ const char* const kEventBoxes[] = {
     "port2_byte2_02", "port2_byte2_80", "programmieren",  "loeschen"};
 const char* const kMarkers[] = {"error_k1", "error_k2", "error_k3", "error_k4", "error_pg"};
 
-class StandardDialog : public test::ProgramFixture {
+class StandardDialog : public test::DialogFixture {
  protected:
   StandardDialog() { simModel = 0x15; }
+  ConfigDialog* dialog() override { return para; }
 
   void open() {
     // The main window has chosen its port on its first tick.
@@ -35,34 +36,6 @@ class StandardDialog : public test::ProgramFixture {
     Form1->Button1Click();
     ASSERT_TRUE(para->isVisible());
     device->clearRequests();
-  }
-  QComboBox* list(const char* name) { return control<QComboBox>(para, name); }
-  QCheckBox* box(const char* name) { return control<QCheckBox>(para, name); }
-  QLabel* label(const char* name) { return control<QLabel>(para, name); }
-  QString status() { return label("status")->text(); }
-  QColor statusColour() { return label("status")->palette().color(QPalette::WindowText); }
-  QStringList items(const char* name) {
-    QStringList l;
-    for (int i = 0; i < list(name)->count(); ++i) l << list(name)->itemText(i);
-    return l;
-  }
-  // Chooses an entry the way the operator does, with the keyboard.
-  void choose(const char* name, int index) {
-    QComboBox* l = list(name);
-    l->setFocus();
-    if (l->currentIndex() < 0) l->setCurrentIndex(0), QTest::keyClick(l, Qt::Key_Home);
-    while (l->currentIndex() < index) QTest::keyClick(l, Qt::Key_Down);
-    while (l->currentIndex() > index) QTest::keyClick(l, Qt::Key_Up);
-  }
-  void click(const char* button) {
-    QTest::mouseClick(control<QPushButton>(para, button), Qt::LeftButton);
-  }
-  Bytes lastRequest() {
-    const auto r = device->requests();
-    return r.empty() ? Bytes{} : r.back();
-  }
-  void runRetryTicks(int ticks) {
-    for (int i = 0; i < ticks; ++i) para->Timer1Timer();
   }
 };
 
@@ -197,15 +170,7 @@ TEST_F(StandardDialog, ThresholdOfTheReplyIsTakenModulo200) {
   }
 }
 
-struct RetryCase {
-  const char* name;
-  unsigned faults;
-  bool write;
-  uint8_t deviceModel;
-};
-void PrintTo(const RetryCase& c, std::ostream* os) {
-  *os << c.name;
-}
+using test::RetryCase;
 
 class StandardDialogRetry : public StandardDialog,
                             public ::testing::WithParamInterface<RetryCase> {};
