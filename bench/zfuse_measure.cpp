@@ -26,6 +26,7 @@
 #include "app/program.h"
 #include "app/zokm32.h"
 #include "config/parameter.h"
+#include "config/parameter2.h"
 #include "link/portnames.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/pty.h"
@@ -153,34 +154,42 @@ void measureCpu() {
   }
 }
 
-void measureRead() {
+// "Konfiguration laden" of the dialog that fits `model`, 50 times.
+void measureRead(uint8_t model) {
   sim::DeviceSimulator::Options options;
-  options.model = 0x15;
+  options.model = model;
   options.paced = true;
   sim::DeviceSimulator device(options);
   device.start();
   linkCom1(device.slavePath());
   startProgram();
   if (!QTest::qWaitFor([] { return Form1->portOpen(); }, 2000)) std::printf("port not open\n");
-  setModelFlags(0x15);
+  setModelFlags(model);
   Form1->Button1Click();
-  QLabel* status = para->findChild<QLabel*>("status");
+  ConfigDialog* dialog = model == kTypeStandard ? static_cast<ConfigDialog*>(para) : parameter_zokx;
+  QLabel* status = dialog->findChild<QLabel*>("status");
   std::vector<double> samples;
   int failed = 0;
   for (int n = 0; n < 50; ++n) {
     QTest::qWait(30 + n % 70);  // status telegrams keep flowing meanwhile
     const auto start = Clock::now();
-    para->laden();
+    if (model == kTypeStandard) {
+      para->laden();
+    } else {
+      parameter_zokx->Button1Click();
+    }
     if (status->text() != "Übertragung erfolgreich!") {
       ++failed;
-      para->Timer1->stop();
+      dialog->Timer1->stop();
       continue;
     }
     samples.push_back(ms(Clock::now() - start));
   }
-  para->close();
+  dialog->close();
   endProgram();
-  printSpread("configuration read, laden -> success message", samples);
+  printSpread(model == kTypeStandard ? "standard configuration read, laden -> success message"
+                                     : "fuse-variant configuration read, Button1Click -> success",
+              samples);
   std::printf("configuration read: %d of 50 first attempts failed (each costs one retry)\n",
               failed);
 }
@@ -202,7 +211,10 @@ int main(int argc, char** argv) {
     }
     if (w == "startup") measureStartup();
     if (w == "cpu") measureCpu();
-    if (w == "read") measureRead();
+    if (w == "read") {
+      measureRead(kTypeStandard);
+      measureRead(kType4ch10A);
+    }
   }
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
