@@ -1,14 +1,19 @@
 #include "config/configdialog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
+#include <QFile>
+#include <QSaveFile>
 #include <cmath>
 
+#include "config/configfile.h"
 #include "config/parameterset.h"
 #include "link/command.h"
+#include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
 
 namespace zfuse {
@@ -35,6 +40,12 @@ void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QL
   versionText_->hide();
 }
 
+void ConfigDialog::attachFileMenu(QAction* oeffnen, QAction* speichern, QAction* schliessen) {
+  connect(oeffnen, &QAction::triggered, this, &ConfigDialog::oeffnenClick);
+  connect(speichern, &QAction::triggered, this, &ConfigDialog::speichernClick);
+  connect(schliessen, &QAction::triggered, this, &ConfigDialog::schliessenClick);
+}
+
 void ConfigDialog::fixWindow(QSize client) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
@@ -46,8 +57,12 @@ void ConfigDialog::placeOnDesktop() {
 }
 
 void ConfigDialog::showMessage(const char* german, const char* english, bool error) {
-  if (sprache_deutsch) status_->setText(QString::fromUtf8(german));
-  if (sprache_englisch) status_->setText(QString::fromUtf8(english));
+  showMessage(QString::fromUtf8(german), QString::fromUtf8(english), error);
+}
+
+void ConfigDialog::showMessage(const QString& german, const QString& english, bool error) {
+  if (sprache_deutsch) status_->setText(german);
+  if (sprache_englisch) status_->setText(english);
   QPalette palette = status_->palette();
   palette.setColor(QPalette::WindowText, error ? QColor(Qt::red) : QColor(Qt::black));
   status_->setPalette(palette);
@@ -100,8 +115,8 @@ void ConfigDialog::readAttempt() {
 }
 
 void ConfigDialog::writeAttempt() {
-  bool refused = false;
-  const std::vector<uint8_t> telegram = writeTelegram(refused);
+  const bool refused = markUnsetLists();
+  const std::vector<uint8_t> telegram = writeTelegram();
   if (refused) {
     showMessage(kIncompleteDe, kIncompleteEn, true);
     return;
@@ -191,6 +206,69 @@ uint8_t ConfigDialog::eventBits(const EventBoxes& boxes) {
     if (box->isChecked()) bits |= mask;
   }
   return bits;
+}
+
+namespace {
+const FileQuestion kOpenQuestion{FileQuestion::Open,
+                                 {QStringLiteral("Text files (*.txt)"),
+                                  QStringLiteral("All files (*.*)")},
+                                 QString()};
+const FileQuestion kSaveQuestion{FileQuestion::Save,
+                                 {QStringLiteral("Text files (*.txt)"),
+                                  QStringLiteral("All files (*.*)")},
+                                 QStringLiteral("txt")};
+
+// Replaces the file at `path` with `text` as a whole or not at all: the old file stays
+// until the new one is complete on disk. Every write's count is checked, since a short
+// write on a full disk can otherwise pass for a success.
+bool saveWhole(const QString& path, const std::string& text) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+  const auto size = static_cast<qint64>(text.size());
+  if (file.write(text.data(), size) != size) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}
+}  // namespace
+
+void ConfigDialog::speichernClick() {
+  german_format = QLocale(QLocale::German, QLocale::Germany);
+  status_->clear();
+  hideMarkers();
+  if (markUnsetLists()) {
+    showMessage(kIncompleteDe, kIncompleteEn, true);
+    return;
+  }
+  const QString path = Modal::askFileName(this, kSaveQuestion);
+  if (path.isEmpty()) return;
+  // A file that cannot be written must not go unnoticed, nor cost the old one.
+  if (!saveWhole(path, fileText())) showMessage(kFileNotSavedDe, kFileNotSavedEn, true);
+}
+
+void ConfigDialog::oeffnenClick() {
+  const QString path = Modal::askFileName(this, kOpenQuestion);
+  if (path.isEmpty()) return;
+  german_format = QLocale(QLocale::German, QLocale::Germany);
+  status_->clear();
+  hideMarkers();
+  const FileLoad load = loadLines(readFileLines(QFile::encodeName(path).toStdString()));
+  if (load.badNumber) {
+    // The load stops at that field; what was set before it stays.
+    Modal::showError(this, QString::fromUtf8(kBadIntegerDe)
+                               .arg(QString::fromLatin1(load.badNumber->data(),
+                                                        static_cast<qsizetype>(load.badNumber->size()))));
+    return;
+  }
+  if (load.check == 0) {
+    showMessage(kFileReadDe, kFileReadEn, false);
+  } else {
+    showMessage(QString::fromUtf8(kFileErrorDe) + QString::number(load.check),
+                QString::fromUtf8(kFileErrorEn) + QString::number(load.check), true);
+    afterFailedLoad();
+  }
+  startCleanUp();
 }
 
 void ConfigDialog::closeEvent(QCloseEvent* event) {

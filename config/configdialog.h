@@ -5,11 +5,13 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdint>
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -38,6 +40,9 @@ class ConfigDialog : public QMainWindow {
   void Timer1Timer();
   void Timer3Timer();
   void schliessenClick() { close(); }
+  // Menu "Datei": load a configuration file into the controls, or save them to one.
+  void oeffnenClick();
+  void speichernClick();
 
   QTimer* Timer1;  // retry tick, 500 ms
   QTimer* Timer3;  // clean-up tick after a success, 5000 ms
@@ -61,6 +66,8 @@ class ConfigDialog : public QMainWindow {
   // Wires up the controls the shared code works on; call once the form is set up.
   void attachCommonControls(QLabel* status, QLabel* versionCover, QLabel* versionText,
                             std::vector<QLabel*> markers);
+  // The "Datei" menu: "Öffnen", "Speichern", "Schließen".
+  void attachFileMenu(QAction* oeffnen, QAction* speichern, QAction* schliessen);
   // Fixed window with a close button only, `client` pixels below the menu bar.
   void fixWindow(QSize client);
   // Places the dialog: at its design position, or centred in a work area below 910 px.
@@ -69,11 +76,24 @@ class ConfigDialog : public QMainWindow {
   // The dialog's own halves of an attempt. `applyReply` checks the reply and, when it
   // is good, shows what it says; false means no usable reply.
   virtual bool applyReply(const std::vector<uint8_t>& reply) = 0;
-  // Encodes the write telegram from the controls, showing the marker of every list that
-  // must have a selection and has none; `refused` tells whether any marker was shown.
-  virtual std::vector<uint8_t> writeTelegram(bool& refused) = 0;
+  // Shows the marker of every list that must have a selection for a write or a save and
+  // has none; true when any was shown.
+  virtual bool markUnsetLists() = 0;
+  // The write telegram of what the controls show.
+  virtual std::vector<uint8_t> writeTelegram() = 0;
   // No selection in any list, every box unchecked, version text emptied.
   virtual void clearDialog() = 0;
+
+  // The dialog's own halves of the file operations: the file text of what the controls
+  // show; examining a file's lines and showing what they set.
+  struct FileLoad {
+    int check = 0;                         // number of the last failed check, 0 = good
+    std::optional<std::string> badNumber;  // the load stopped at this text
+  };
+  virtual std::string fileText() = 0;
+  virtual FileLoad loadLines(const std::array<std::string, 4>& lines) = 0;
+  // What a load that failed a check leaves behind.
+  virtual void afterFailedLoad() {}
 
   // The load and write buttons.
   void startRead();
@@ -81,6 +101,7 @@ class ConfigDialog : public QMainWindow {
 
   // Shows a message in the status line in the current language: black, or red for errors.
   void showMessage(const char* german, const char* english, bool error);
+  void showMessage(const QString& german, const QString& english, bool error);
   void hideMarkers();
   // An attempt failed: the retry tick runs (a running cycle goes on unchanged).
   void attemptFailed();
@@ -125,5 +146,12 @@ inline constexpr const char* kIncompleteEn = "all labels fill correctly, please"
 inline constexpr const char* kFailedDe = "Kommunikation fehlgeschlagen!";
 inline constexpr const char* kFailedEn = "communikation error!";
 inline constexpr const char* kVersionPrefix = "Softwareversion: ";
+inline constexpr const char* kFileReadDe = "Datei korrekt eingelesen";
+inline constexpr const char* kFileReadEn = "read file correctly";
+inline constexpr const char* kFileErrorDe = "Datei fehlerhaft C";
+inline constexpr const char* kFileErrorEn = "file error C";
+inline constexpr const char* kFileNotSavedDe = "Datei konnte nicht gespeichert werden";
+inline constexpr const char* kFileNotSavedEn = "could not save file";
+inline constexpr const char* kBadIntegerDe = "'%1' ist kein gültiger Integerwert";
 
 }  // namespace zfuse

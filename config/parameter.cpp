@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "windowkit/windowkit.h"
+#include "config/configfile.h"
 #include "ui_parameter.h"
 
 namespace zfuse {
@@ -50,7 +51,7 @@ Tpara::Tpara(QWidget* parent)
   connect(ui->Button1, &QPushButton::clicked, this, &Tpara::laden);
   connect(ui->Button2, &QPushButton::clicked, this, &Tpara::Button2Click);
   connect(ui->Button3, &QPushButton::clicked, this, &Tpara::Button3Click);
-  connect(ui->schliessen, &QAction::triggered, this, &Tpara::schliessenClick);
+  attachFileMenu(ui->oeffnen, ui->speichern, ui->schliessen);
 
   clearDialog();
   FormCreate();
@@ -158,11 +159,25 @@ bool Tpara::applyReply(const std::vector<uint8_t>& bytes) {
   return true;
 }
 
-std::vector<uint8_t> Tpara::writeTelegram(bool& refused) {
-  refused = false;
-  for (int ch = 0; ch < 4; ++ch) refused |= markIfUnset(currentLists_[ch], currentMarkers_[ch]);
-  refused |= markIfUnset(ui->pgood_sel_, ui->error_pg);
+bool Tpara::markUnsetLists() {
+  bool marked = false;
+  for (int ch = 0; ch < 4; ++ch) marked |= markIfUnset(currentLists_[ch], currentMarkers_[ch]);
+  marked |= markIfUnset(ui->pgood_sel_, ui->error_pg);
+  return marked;
+}
+
+std::vector<uint8_t> Tpara::writeTelegram() {
   return encodeStandardWrite(parameterSet(), thresholdTenths(ui->pgood_sel_));
+}
+
+std::string Tpara::fileText() {
+  return standardFileText(parameterSet(), thresholdTenths(ui->pgood_sel_));
+}
+
+ConfigDialog::FileLoad Tpara::loadLines(const std::array<std::string, 4>& lines) {
+  const auto examined = examineStandardFile(lines);
+  applyFields(examined.fields);
+  return {examined.check, examined.badNumber};
 }
 
 }  // namespace zfuse

@@ -40,8 +40,11 @@ class Tpara : public ConfigDialog {
 
  protected:
   bool applyReply(const std::vector<uint8_t>& reply) override;
-  std::vector<uint8_t> writeTelegram(bool& refused) override;
+  bool markUnsetLists() override;
+  std::vector<uint8_t> writeTelegram() override;
   void clearDialog() override;
+  std::string fileText() override;
+  FileLoad loadLines(const std::array<std::string, 4>& lines) override;
 
  private:
   void refillTimeList(int channel);

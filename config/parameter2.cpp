@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "config/configfile.h"
 #include "monitor/statustelegram.h"
 #include "ui_parameter2.h"
 
@@ -39,7 +40,7 @@ Tparameter_zokx::Tparameter_zokx(QWidget* parent)
   connect(ui->Button1, &QPushButton::clicked, this, &Tparameter_zokx::Button1Click);
   connect(ui->Button2, &QPushButton::clicked, this, &Tparameter_zokx::Button2Click);
   connect(ui->Button3, &QPushButton::clicked, this, &Tparameter_zokx::Button3Click);
-  connect(ui->schliessen, &QAction::triggered, this, &Tparameter_zokx::schliessenClick);
+  attachFileMenu(ui->oeffnen, ui->speichern, ui->schliessen);
 
   clearDialog();
   FormCreate();
@@ -90,12 +91,16 @@ void Tparameter_zokx::Button3Click() {
   hideMarkers();
 }
 
-void Tparameter_zokx::clearDialog() {
+void Tparameter_zokx::clearSelections() {
   for (QComboBox* list : currentLists_) list->setCurrentIndex(-1);
   ui->pgood_sel_->setCurrentIndex(-1);
   ui->abschaltzeit->setCurrentIndex(-1);
   setEventBits(port1Byte1_, 0);
   setEventBits(port1Byte2_, 0);
+}
+
+void Tparameter_zokx::clearDialog() {
+  clearSelections();
   ui->sw->clear();
 }
 
@@ -134,13 +139,32 @@ bool Tparameter_zokx::applyReply(const std::vector<uint8_t>& bytes) {
   return true;
 }
 
-std::vector<uint8_t> Tparameter_zokx::writeTelegram(bool& refused) {
+bool Tparameter_zokx::markUnsetLists() {
   // Hidden lists are checked too: a two-channel device needs channels 3 and 4 set.
-  refused = false;
-  for (int ch = 0; ch < 4; ++ch) refused |= markIfUnset(currentLists_[ch], currentMarkers_[ch]);
-  refused |= markIfUnset(ui->pgood_sel_, ui->error_pg);
-  refused |= markIfUnset(ui->abschaltzeit, ui->ab_error);
+  bool marked = false;
+  for (int ch = 0; ch < 4; ++ch) marked |= markIfUnset(currentLists_[ch], currentMarkers_[ch]);
+  marked |= markIfUnset(ui->abschaltzeit, ui->ab_error);
+  marked |= markIfUnset(ui->pgood_sel_, ui->error_pg);
+  return marked;
+}
+
+std::vector<uint8_t> Tparameter_zokx::writeTelegram() {
   return encodeZokxWrite(parameterSet(), thresholdTenths(ui->pgood_sel_));
+}
+
+std::string Tparameter_zokx::fileText() {
+  return zokxFileText(parameterSet(), thresholdTenths(ui->pgood_sel_));
+}
+
+ConfigDialog::FileLoad Tparameter_zokx::loadLines(const std::array<std::string, 4>& lines) {
+  const auto examined = examineZokxFile(lines);
+  applyFields(examined.fields);
+  return {examined.check, examined.badNumber};
+}
+
+void Tparameter_zokx::afterFailedLoad() {
+  // A file that failed a check leaves nothing of itself behind.
+  clearSelections();
 }
 
 }  // namespace zfuse

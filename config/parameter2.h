@@ -45,10 +45,16 @@ class Tparameter_zokx : public ConfigDialog {
 
  protected:
   bool applyReply(const std::vector<uint8_t>& reply) override;
-  std::vector<uint8_t> writeTelegram(bool& refused) override;
+  bool markUnsetLists() override;
+  std::vector<uint8_t> writeTelegram() override;
   void clearDialog() override;
+  std::string fileText() override;
+  FileLoad loadLines(const std::array<std::string, 4>& lines) override;
+  void afterFailedLoad() override;
 
  private:
+  // No selection in any list, every box unchecked.
+  void clearSelections();
   // Channels 3 and 4 go for good: nothing shows them again during the run.
   void hideBackChannels();
 
