@@ -18,11 +18,16 @@ echo "== tests with sanitizers"
 (cd build-asan && ASAN_OPTIONS=abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
 
-echo "== fuzzing the status path for ${fuzz_seconds} s"
 CXX=clang++ zfuse_setup build-fuzz -DZFUSE_PROTOCOL_ONLY=ON -DZFUSE_WERROR=ON
-corpus=$(mktemp -d)
-cp fuzz/corpus/* "$corpus"/
-build-fuzz/fuzz/status_fuzzer -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-  "$corpus" 2>&1 | tail -n 3
-rm -rf "$corpus"
+fuzz() {  # fuzz HARNESS SEED-FOLDER
+  echo "== fuzzing $1 for ${fuzz_seconds} s"
+  local corpus
+  corpus=$(mktemp -d)
+  cp "$2"/* "$corpus"/
+  build-fuzz/fuzz/"$1" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" 2>&1 |
+    tail -n 3
+  rm -rf "$corpus"
+}
+fuzz status_fuzzer fuzz/corpus
+fuzz configfile_fuzzer fuzz/corpus-configfile
 echo "all tests passed"

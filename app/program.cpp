@@ -8,9 +8,9 @@
 #include "config/parameter2.h"
 #include "link/connection.h"
 #include "monitor/statustelegram.h"
+#include "windowkit/windowkit.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
-#include "windowkit/windowkit.h"
 
 namespace zfuse {
 

@@ -6,13 +6,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "windowkit/desktop.h"
 #include "app/program.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
 #include "ui_zokm32.h"
-#include "windows/information.h"
+#include "windowkit/desktop.h"
 #include "windowkit/windowkit.h"
+#include "windows/information.h"
 
 namespace zfuse {
 

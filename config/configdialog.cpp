@@ -5,8 +5,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QLabel>
 #include <QFile>
+#include <QLabel>
 #include <QSaveFile>
 #include <cmath>
 
@@ -175,8 +175,9 @@ void ConfigDialog::revealVersion() {
 }
 
 void ConfigDialog::setVersionText(const std::string& version) {
-  versionText_->setText(QString::fromLatin1(kVersionPrefix) +
-                        QString::fromLatin1(version.data(), static_cast<qsizetype>(version.size())));
+  versionText_->setText(
+      QString::fromLatin1(kVersionPrefix) +
+      QString::fromLatin1(version.data(), static_cast<qsizetype>(version.size())));
 }
 
 bool ConfigDialog::markIfUnset(QComboBox* list, QLabel* marker) {
@@ -209,14 +210,14 @@ uint8_t ConfigDialog::eventBits(const EventBoxes& boxes) {
 }
 
 namespace {
-const FileQuestion kOpenQuestion{FileQuestion::Open,
-                                 {QStringLiteral("Text files (*.txt)"),
-                                  QStringLiteral("All files (*.*)")},
-                                 QString()};
-const FileQuestion kSaveQuestion{FileQuestion::Save,
-                                 {QStringLiteral("Text files (*.txt)"),
-                                  QStringLiteral("All files (*.*)")},
-                                 QStringLiteral("txt")};
+const FileQuestion kOpenQuestion{
+    FileQuestion::Open,
+    {QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*.*)")},
+    QString()};
+const FileQuestion kSaveQuestion{
+    FileQuestion::Save,
+    {QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*.*)")},
+    QStringLiteral("txt")};
 
 // Replaces the file at `path` with `text` as a whole or not at all: the old file stays
 // until the new one is complete on disk. Every write's count is checked, since a short
@@ -256,9 +257,10 @@ void ConfigDialog::oeffnenClick() {
   const FileLoad load = loadLines(readFileLines(QFile::encodeName(path).toStdString()));
   if (load.badNumber) {
     // The load stops at that field; what was set before it stays.
-    Modal::showError(this, QString::fromUtf8(kBadIntegerDe)
-                               .arg(QString::fromLatin1(load.badNumber->data(),
-                                                        static_cast<qsizetype>(load.badNumber->size()))));
+    Modal::showError(this,
+                     QString::fromUtf8(kBadIntegerDe)
+                         .arg(QString::fromLatin1(load.badNumber->data(),
+                                                  static_cast<qsizetype>(load.badNumber->size()))));
     return;
   }
   if (load.check == 0) {

@@ -4,8 +4,8 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QTimer>
-#include <cstdint>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>

@@ -18,8 +18,7 @@ std::string hexByte(int value) {
 
 std::string fileOf(const std::string& settings, const std::string& events) {
   const char* eol = "\r\n";
-  return std::string(kFileHeader) + eol + settings + eol + events + eol + kFileIdentification +
-         eol;
+  return std::string(kFileHeader) + eol + settings + eol + events + eol + kFileIdentification + eol;
 }
 
 int timePosition(int t) {
@@ -107,10 +106,10 @@ std::string standardFileText(const ParameterSet& p, uint8_t thresholdTenths) {
 }
 
 std::string zokxFileText(const ZokxParameterSet& p, uint8_t thresholdTenths) {
-  const std::string settings = hexByte(packPositions(p.current_index[0], p.current_index[1])) +
-                               "," + hexByte(packPositions(p.current_index[2], p.current_index[3])) +
-                               "," + hexByte(thresholdTenths) + "," +
-                               hexByte(timePosition(p.switch_off_index)) + ";";
+  const std::string settings =
+      hexByte(packPositions(p.current_index[0], p.current_index[1])) + "," +
+      hexByte(packPositions(p.current_index[2], p.current_index[3])) + "," +
+      hexByte(thresholdTenths) + "," + hexByte(timePosition(p.switch_off_index)) + ";";
   const std::string events = hexByte(p.port1_byte1) + "," + hexByte(p.port1_byte2) + ";";
   return fileOf(settings, events);
 }

@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "windowkit/windowkit.h"
 #include "config/configfile.h"
 #include "ui_parameter.h"
+#include "windowkit/windowkit.h"
 
 namespace zfuse {
 

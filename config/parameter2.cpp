@@ -30,9 +30,9 @@ Tparameter_zokx::Tparameter_zokx(QWidget* parent)
                  {ui->port1_byte2_02, 0x02},
                  {ui->port1_byte2_40, 0x40},
                  {ui->programmieren, 0x80}};
-  attachCommonControls(ui->status, ui->Label3, ui->sw,
-                       {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg,
-                        ui->ab_error});
+  attachCommonControls(
+      ui->status, ui->Label3, ui->sw,
+      {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg, ui->ab_error});
 
   // The lists of this dialog have no change handlers.
   connect(ui->Label3, &ClickableLabel::clicked, this, &Tparameter_zokx::Label3Click);

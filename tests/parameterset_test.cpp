@@ -3,19 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "monitor/statustelegram.h"
+#include "tests/support/factory_sets.h"
 
 namespace zfuse {
 namespace {
 
 TEST(StandardWriteTelegram, EncodesByteForByte) {
-  ParameterSet defaults;
-  defaults.current_index = {8, 8, 8, 8};
-  defaults.time_index = {0, 0, 0, 0};
-  defaults.pgood_index = 14;
-  defaults.port1_byte1 = 0x02;
-  defaults.port1_byte2 = 0x80;
-  defaults.port2_byte1 = 0x08;
-  defaults.port2_byte2 = 0xC0;
+  const ParameterSet defaults = test::standardFactorySet();
 
   ParameterSet mixed;  // 1 A / 1,5 s, OFF, 8 A / 0,1 s twice, 20,0 V, no events
   mixed.current_index = {1, 0, 8, 8};
@@ -104,14 +98,8 @@ namespace zfuse {
 namespace {
 
 TEST(ZokxWriteTelegram, EncodesTheWorkedTelegrams) {
-  ZokxParameterSet defaults10a;  // factory settings of a four-channel 10 A fuse
-  defaults10a.current_index = {10, 10, 10, 10};
-  defaults10a.pgood_index = 14;
-  defaults10a.switch_off_index = 7;
-  defaults10a.port1_byte1 = 0xAA;
-  defaults10a.port1_byte2 = 0xC0;
-  ZokxParameterSet defaults6a = defaults10a;
-  defaults6a.current_index = {6, 6, 6, 6};
+  const ZokxParameterSet defaults10a = test::zokxFactorySet(10);
+  const ZokxParameterSet defaults6a = test::zokxFactorySet(6);
   ZokxParameterSet mixed;  // 1 A, 2 A, OFF, OFF, 20,0 V, 0,1 s
   mixed.current_index = {1, 2, 0, 0};
   mixed.pgood_index = 0;
@@ -135,16 +123,17 @@ TEST(ZokxSwitchOffCode, EveryEntryAndTheFallback) {
   for (std::size_t i = 0; i < kSwitchOffCount; ++i) {
     EXPECT_EQ(switchOffIndexOfCode(kSwitchOffCodes[i]), static_cast<int>(i)) << i;
   }
-  const std::pair<uint16_t, const char*> cases[] = {
-      {0x0F9F, "100,0"}, {0x0013, "0,5"}, {0x0014, "100,0"}, {0x0000, "100,0"},
-      {0xFFFF, "100,0"}, {0x5DBF, "600,0"}};
+  const std::pair<uint16_t, const char*> cases[] = {{0x0F9F, "100,0"}, {0x0013, "0,5"},
+                                                    {0x0014, "100,0"}, {0x0000, "100,0"},
+                                                    {0xFFFF, "100,0"}, {0x5DBF, "600,0"}};
   for (const auto& [code, entry] : cases) {
     EXPECT_STREQ(kSwitchOffEntries[static_cast<std::size_t>(switchOffIndexOfCode(code))], entry)
         << code;
   }
 }
 
-std::vector<uint8_t> zokxReply(uint8_t model, std::vector<uint8_t> config, std::size_t length = 27) {
+std::vector<uint8_t> zokxReply(uint8_t model, std::vector<uint8_t> config,
+                               std::size_t length = 27) {
   std::vector<uint8_t> r = {0xE4, model};
   for (uint8_t b : config) r.push_back(b);
   for (char c : std::string("2.05")) r.push_back(static_cast<uint8_t>(c));

@@ -10,8 +10,8 @@
 #include "config/parameter2.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/dialog_fixture.h"
-#include "windows/grafik.h"
 #include "windowkit/svgpicture.h"
+#include "windows/grafik.h"
 
 namespace zfuse {
 namespace {
@@ -24,10 +24,9 @@ const char* const kBoxes[] = {"port1_byte1_01", "port1_byte1_02", "port1_byte1_0
                               "port1_byte2_02", "port1_byte2_40", "programmieren"};
 const char* const kMarkers[] = {"error_k1", "error_k2", "error_k3",
                                 "error_k4", "error_pg", "ab_error"};
-const char* const kBackChannel[] = {"k3_sel", "k4_sel", "Label13", "Label14",
-                                    "f3",     "f4",     "f7",      "f8",
-                                    "port1_byte1_10", "port1_byte1_20", "port1_byte1_40",
-                                    "port1_byte1_80"};
+const char* const kBackChannel[] = {
+    "k3_sel",         "k4_sel",         "Label13",        "Label14",       "f3", "f4", "f7", "f8",
+    "port1_byte1_10", "port1_byte1_20", "port1_byte1_40", "port1_byte1_80"};
 
 class ZokxDialog : public test::DialogFixture {
  protected:

@@ -1,7 +1,7 @@
 #include "windows/grafik.h"
 
-#include "windowkit/desktop.h"
 #include "ui_grafik.h"
+#include "windowkit/desktop.h"
 
 namespace zfuse {
 

@@ -8,11 +8,11 @@
 #include <QWidget>
 #include <memory>
 
-#include "windowkit/desktop.h"
 #include "app/program.h"
 #include "link/portnames.h"
 #include "tests/support/pty.h"
 #include "tools/devicesim.h"
+#include "windowkit/desktop.h"
 
 namespace zfuse::test {
 
