@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
 
 #include "app/zokm32.h"
 #include "config/parameter.h"
@@ -23,6 +24,7 @@ TForm2* Form2 = nullptr;
 void startProgram() {
   registerPictures();
   QApplication::setApplicationName(QStringLiteral("Electronic fuse"));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zfuse.svg")));
   // The windows are drawn for Tahoma; where it is missing a similar face stands in.
   QFont::insertSubstitutions(QStringLiteral("Tahoma"),
                              {QStringLiteral("DejaVu Sans Condensed"),

@@ -13,6 +13,7 @@
 #include "windowkit/desktop.h"
 #include "windowkit/windowkit.h"
 #include "windows/information.h"
+#include "zfuse_version.h"
 
 namespace zfuse {
 
@@ -21,7 +22,6 @@ constexpr int kPollPeriodMs = 50;
 constexpr int kWatchdogPeriodMs = 1000;
 constexpr int kBlinkPeriodMs = 250;
 constexpr int kCentreBelowWidth = 1200;
-const char* const kVersionLine = "Version 1.1.9";
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
@@ -202,7 +202,7 @@ void TForm1::configurationClosed() {
 
 void TForm1::info1Click() {
   Info->show();
-  Info->setVersionLine(QString::fromLatin1(kVersionLine));
+  Info->setVersionLine(QStringLiteral("Version ") + QString::fromLatin1(kVersion));
 }
 
 void TForm1::Beenden1Click() {

@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
-# Pictures of the main window for docs/: the program under Xvfb against the simulator,
-# a four-channel fuse, a two-channel fuse and a silent line.
+# Pictures of the windows for docs/: the program under Xvfb against the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
 zfuse_configure build
 cmake --build build --target zfuse-shot zfuse-sim
 
-shot() {  # shot NAME SIMULATOR-ARGUMENTS...
-  local name=$1
-  shift
+shot() {  # shot NAME WINDOW LANGUAGE SIMULATOR-ARGUMENTS...
+  local name=$1 window=$2 language=$3
+  shift 3
   XDG_CONFIG_HOME=$(mktemp -d)
   export XDG_CONFIG_HOME
   build/zfuse-sim --link COM1 "$@" </dev/null >/dev/null &
   local sim=$!
   sleep 0.5
-  xvfb-run -a -s "-screen 0 1280x1024x24" build/app/zfuse-shot "docs/$name.png" 4000
+  xvfb-run -a -s "-screen 0 1280x1024x24" \
+    build/app/zfuse-shot "docs/$name.png" 4000 "$window" "$language"
   kill "$sim"
   wait "$sim" 2>/dev/null || true
   rm -rf "$XDG_CONFIG_HOME"
@@ -23,6 +23,11 @@ shot() {  # shot NAME SIMULATOR-ARGUMENTS...
 }
 
 mkdir -p docs
-shot mainwindow-4ch10a --model 4ch10a
-shot mainwindow-2ch6a --model 2ch6a
-shot mainwindow-silent --fault silence
+shot mainwindow-4ch10a main de --model 4ch10a
+shot mainwindow-2ch6a main de --model 2ch6a
+shot mainwindow-silent main de --fault silence
+shot dialog-standard standard de --model standard
+shot dialog-4ch10a variant de --model 4ch10a
+shot dialog-2ch6a variant de --model 2ch6a
+shot info info de --fault silence
+shot characteristic characteristic de --fault silence
