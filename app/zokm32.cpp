@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "app/languages.h"
 #include "app/program.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
@@ -218,11 +219,21 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::deutschClick() {
   sprache_deutsch = true;
   sprache_englisch = false;
+  applyLanguage();
 }
 
 void TForm1::englischClick() {
   sprache_deutsch = false;
   sprache_englisch = true;
+  applyLanguage();
+}
+
+void TForm1::applyLanguage() {
+  // Hidden dialogs too, so that they open in the language now chosen.
+  const bool english = sprache_englisch;
+  applyCaptions(this, mainWindowCaptions(), english);
+  applyCaptions(para, standardDialogCaptions(), english);
+  applyCaptions(parameter_zokx, variantDialogCaptions(), english);
 }
 
 }  // namespace zfuse

@@ -61,6 +61,9 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   };
 
   void closeEvent(QCloseEvent* event) override;
+  // Every text of the caption tables in the language the flags now say, in all three
+  // windows.
+  void applyLanguage();
   void showActivityIndicator() override;
   void startActivityBlink() override;
   void showStatus(const StatusValues& values) override;

@@ -288,7 +288,7 @@ TEST_F(ZokxDialog, ThumbnailOpensTheCharacteristicOnTop) {
 }
 
 TEST_F(ZokxDialog, WindowAsDesigned) {
-  EXPECT_EQ(dialog()->windowTitle(), "Parametrierung");
+  EXPECT_EQ(dialog()->windowTitle(), "Konfiguration");  // the German title from start on
   EXPECT_EQ(dialog()->centralWidget()->size(), QSize(964, 462));
   EXPECT_EQ(list("abschaltzeit")->count(), 9);
   EXPECT_TRUE(list("pgood_sel_")->isEditable());

@@ -31,3 +31,6 @@ shot dialog-4ch10a variant de --model 4ch10a
 shot dialog-2ch6a variant de --model 2ch6a
 shot info info de --fault silence
 shot characteristic characteristic de --fault silence
+shot mainwindow-4ch10a-en main en --model 4ch10a
+shot dialog-standard-en standard en --model standard
+shot dialog-4ch10a-en variant en --model 4ch10a
