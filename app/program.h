@@ -23,7 +23,11 @@ void startProgram();
 // Closes down what startProgram built and returns every module variable to its state
 // at load, so that the program can be started again in the same process.
 void endProgram();
-// The whole program: application, start, event loop.
+// Runs the event loop until the main window closes or the process is asked to end
+// (SIGTERM, SIGINT, SIGHUP), then ends the program, which closes every port it holds
+// and so removes the ports' lock files.
+int runEventLoop();
+// The whole program: application, start, event loop, end.
 int runProgram(int argc, char** argv);
 
 }  // namespace zfuse

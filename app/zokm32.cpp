@@ -25,7 +25,10 @@ constexpr int kBlinkPeriodMs = 250;
 constexpr int kCentreBelowWidth = 1200;
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::TForm1>()),
+      connection_([this](uint8_t b) { baue_string(b); }) {
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -84,7 +87,7 @@ void TForm1::schliessecom() {
 }
 
 void TForm1::Timer1Timer() {
-  connection_.pollTick(ui->comport->currentIndex(), [this](uint8_t b) { baue_string(b); });
+  connection_.pollTick(ui->comport->currentIndex());
 }
 
 void TForm1::showActivityIndicator() {

@@ -73,7 +73,7 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   std::unique_ptr<Ui::TForm1> ui;
   std::array<Lamp, 10> lamps_;  // warning 1, tripped 1, ... tripped 4, supply 1, supply 2
   FrameAssembler assembler_{*this};
-  PortConnection connection_;
+  PortConnection connection_;  // after the assembler: it hands bytes to it
 };
 
 }  // namespace zfuse

@@ -4,7 +4,9 @@
 //   startup   program start to the main window shown, and peak resident memory
 //   cpu       processor time while monitoring a silent line and one with 10 telegrams/s
 //   read      "Konfiguration laden" to the success message, simulator paced at 9600 baud
-// usage: zfuse-measure [latency|startup|cpu|read]...   (all when none is named)
+//   stall     lateness of a 5 ms timer while the main window monitors a silent line,
+//             a line with 10 telegrams/s, and no port at all
+// usage: zfuse-measure [latency|startup|cpu|read|stall]...   (all when none is named)
 
 #include <sys/resource.h>
 
@@ -12,15 +14,18 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "app/program.h"
@@ -194,6 +199,45 @@ void measureRead(uint8_t model) {
               failed);
 }
 
+// How late a 5 ms timer fires, over `seconds`, while the program runs.
+std::vector<double> timerLateness(int seconds) {
+  std::vector<double> late;
+  auto last = Clock::now();
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    const auto now = Clock::now();
+    late.push_back(std::max(0.0, ms(now - last) - 5.0));
+    last = now;
+  });
+  timer.start(5);
+  // A plain event loop: QTest::qWait would sleep in 10 ms steps of its own.
+  QEventLoop loop;
+  QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+  loop.exec();
+  return late;
+}
+
+void measureStall() {
+  for (const char* situation : {"silent line", "10 telegrams/s", "no port"}) {
+    const std::string what = situation;
+    std::unique_ptr<sim::DeviceSimulator> device;
+    if (what == "no port") {
+      linkCom1("/dev/zfuse-no-such-port");
+    } else {
+      sim::DeviceSimulator::Options options;
+      options.faults = what == "silent line" ? unsigned{sim::kSilence} : 0u;
+      device = std::make_unique<sim::DeviceSimulator>(options);
+      device->start();
+      linkCom1(device->slavePath());
+    }
+    startProgram();
+    QTest::qWait(500);
+    printSpread(("event-loop stall, 5 ms timer lateness, " + what).c_str(), timerLateness(5));
+    endProgram();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,13 +247,14 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QStringList what;
   for (int i = 1; i < argc; ++i) what << QString::fromLocal8Bit(argv[i]);
-  if (what.isEmpty()) what = {"startup", "latency", "cpu", "read"};
+  if (what.isEmpty()) what = {"startup", "latency", "cpu", "read", "stall"};
   for (const QString& w : what) {
     if (w == "latency") {
       measureLatency(true);
       measureLatency(false);
     }
     if (w == "startup") measureStartup();
+    if (w == "stall") measureStall();
     if (w == "cpu") measureCpu();
     if (w == "read") {
       measureRead(kTypeStandard);

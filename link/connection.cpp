@@ -19,19 +19,24 @@ void selectPort(int selectorIndex) {
 }
 }  // namespace
 
-PortConnection::PortConnection(SerialLineFactory factory) : factory_(std::move(factory)) {}
+PortConnection::PortConnection(std::function<void(uint8_t)> onByte, SerialLineFactory factory)
+    : onByte_(std::move(onByte)), factory_(std::move(factory)) {}
 
 void PortConnection::oeffnecom() {
   if (!com_opened_once) selectPort(0);
   if (!com_handle) com_handle = factory_();
-  if (com_handle->open(com_name, kMonitorQueues)) com_handle->setTimeouts(kMonitorTimeouts);
+  if (!com_handle->open(com_name, kMonitorQueues)) return;
+  com_handle->setTimeouts(kMonitorTimeouts);
+  com_handle->watch([this](const QByteArray& bytes) {
+    for (char c : bytes) onByte_(static_cast<uint8_t>(c));
+  });
 }
 
 void PortConnection::schliessecom() {
   if (com_handle) com_handle->close();
 }
 
-void PortConnection::pollTick(int selectorIndex, const std::function<void(uint8_t)>& onByte) {
+void PortConnection::pollTick(int selectorIndex) {
   if (selectorIndex < 0 || selectorIndex >= kPortCount) selectorIndex = 0;
   if (!com_opened_once) {
     selectPort(selectorIndex);
@@ -43,9 +48,6 @@ void PortConnection::pollTick(int selectorIndex, const std::function<void(uint8_
     schliessecom();
     oeffnecom();
   }
-  if (!com_handle) return;
-  const QByteArray bytes = com_handle->read(kMonitorReadBytes);
-  for (char c : bytes) onByte(static_cast<uint8_t>(c));
 }
 
 }  // namespace zfuse

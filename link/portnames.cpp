@@ -18,6 +18,9 @@ QString systemPortPath(const QString& comName) {
 #else
   const QFileInfo link(portLinkFolder() + QLatin1Char('/') + comName);
   if (link.exists()) return link.canonicalFilePath();
+  // A link whose device is gone (an unplugged adapter) means that device or nothing:
+  // never fall back to another port the operator did not choose.
+  if (link.isSymLink()) return link.symLinkTarget();
   static const QRegularExpression comPattern(QStringLiteral("^COM([1-9][0-9]?)$"));
   const auto match = comPattern.match(comName);
   if (match.hasMatch()) {

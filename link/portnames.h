@@ -6,7 +6,8 @@ namespace zfuse {
 
 // The device behind a port name "COM1" ... "COM11". On Windows the name itself. Elsewhere
 // a link named like the port in $XDG_CONFIG_HOME/zfuse/ports/ (default
-// ~/.config/zfuse/ports/) when it exists, resolved to the device it points at, else the
+// ~/.config/zfuse/ports/) when it exists, resolved to the device it points at (a link
+// to a device that is gone gives that missing device, which cannot be opened), else the
 // n-th standard serial port /dev/ttyS<n-1>.
 QString systemPortPath(const QString& comName);
 

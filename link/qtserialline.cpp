@@ -26,6 +26,7 @@ class QtSerialLine final : public SerialLine {
     port_.setStopBits(QSerialPort::OneStop);
     // Without this a Linux tty keeps XON/XOFF on and swallows the type bytes 0x11/0x13.
     port_.setFlowControl(QSerialPort::NoFlowControl);
+    port_.setReadBufferSize(kReadBufferBytes);
     // Exclusive: Qt takes the port's lock file (which holds for root too) and TIOCEXCL.
     if (!port_.open(QIODevice::ReadWrite)) return false;
     // A port opened afresh starts empty, so a reply starts with the device's first byte.
@@ -80,7 +81,23 @@ class QtSerialLine final : public SerialLine {
     return out;
   }
 
-  void close() override { port_.close(); }
+  void watch(std::function<void(const QByteArray&)> onBytes) override {
+    QObject::disconnect(readyRead_);
+    QObject::disconnect(error_);
+    onBytes_ = std::move(onBytes);
+    readyRead_ = QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+      const QByteArray bytes = port_.readAll();
+      if (!bytes.isEmpty() && onBytes_) onBytes_(bytes);
+    });
+    // A hung-up line reports its error once and is closed, not polled in a loop.
+    error_ = QObject::connect(&port_, &QSerialPort::errorOccurred, [this] { hungUp(); });
+  }
+
+  void close() override {
+    QObject::disconnect(readyRead_);
+    QObject::disconnect(error_);
+    port_.close();
+  }
   bool isOpen() const override { return port_.isOpen(); }
 
  private:
@@ -93,12 +110,16 @@ class QtSerialLine final : public SerialLine {
     return true;
   }
   void fail() {
+    QObject::disconnect(readyRead_);
+    QObject::disconnect(error_);
     port_.clearError();
     port_.close();
   }
 
   QSerialPort port_;
   LineTimeouts timeouts_;
+  std::function<void(const QByteArray&)> onBytes_;
+  QMetaObject::Connection readyRead_, error_;
 };
 
 }  // namespace

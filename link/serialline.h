@@ -38,9 +38,17 @@ class SerialLine {
   virtual void setTimeouts(const LineTimeouts& timeouts) = 0;
   virtual qint64 write(const QByteArray& data) = 0;
   virtual QByteArray read(int maxBytes) = 0;
+  // Monitoring without waiting: from now until the port closes, every chunk of bytes
+  // that arrives is handed to `onBytes` on the owning thread, in order, as soon as the
+  // event loop sees it. The port never keeps more than kReadBufferBytes unread.
+  virtual void watch(std::function<void(const QByteArray&)> onBytes) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
 };
+
+// Bytes a port keeps unread at the most; a sender faster than the reader waits in the
+// driver instead of filling memory.
+constexpr qint64 kReadBufferBytes = 4096;
 
 using SerialLineFactory = std::function<std::unique_ptr<SerialLine>()>;
 

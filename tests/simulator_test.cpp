@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -74,11 +75,12 @@ class SimulatorTest : public ::testing::Test {
   Counting monitor(std::chrono::milliseconds duration) {
     Counting c;
     resetPortSelection();
-    PortConnection connection;
+    PortConnection connection([&](uint8_t b) { c.assembler.baue_string(b); });
+    connection.pollTick(0);
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < duration.count()) {
-      connection.pollTick(0, [&](uint8_t b) { c.assembler.baue_string(b); });
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     }
     return c;
   }
@@ -121,7 +123,7 @@ TEST_F(SimulatorTest, StatusTelegramNeverCarriesAnEndPairInside) {
 
 TEST_F(SimulatorTest, BadChecksumFaultIsRejectedButStillNamesTheModel) {
   auto s = startSim(0x13, sim::kBadChecksum);
-  const Counting c = monitor(400ms);
+  const Counting c = monitor(600ms);
   EXPECT_EQ(c.good, 0);
   EXPECT_GE(c.bad, 3);
   EXPECT_TRUE(model_2ch_10a);
