@@ -6,14 +6,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 fuzz_seconds=${ZFUSE_FUZZ_SECONDS:-30}
+zfuse_install_packages test
 
 echo "== build"
-zfuse_setup build -DZFUSE_WERROR=ON
+zfuse_setup build -DZFUSE_WERROR=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=ON
 echo "== tests"
 (cd build && ctest --output-on-failure)
 
 echo "== build with sanitizers"
-zfuse_setup build-asan -DZFUSE_WERROR=ON -DZFUSE_SANITIZE=ON -DZFUSE_BENCH=OFF
+zfuse_setup build-asan -DZFUSE_WERROR=ON -DZFUSE_SANITIZE=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=OFF
 echo "== tests with sanitizers"
 (cd build-asan && ASAN_OPTIONS=abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
@@ -30,4 +31,6 @@ fuzz() {  # fuzz HARNESS SEED-FOLDER
 }
 fuzz status_fuzzer fuzz/corpus
 fuzz configfile_fuzzer fuzz/corpus-configfile
+echo "== installing and packaging"
+tools/check-install.sh build
 echo "all tests passed"

@@ -1,15 +1,23 @@
-# Sourced by run.sh and test.sh: installs the Debian packages the build needs (only
-# the missing ones) and configures and builds the tree in the given folder.
-# usage: zfuse_setup BUILD_DIR [cmake options...]          configure and build everything
-#        zfuse_configure BUILD_DIR [cmake options...]      install and configure only
+# Sourced by run.sh and test.sh: installs the Debian packages that are missing and
+# configures and builds the tree.
+#   zfuse_install_packages runtime|test     the packages to build and run the tool, or
+#                                           those plus what the tests need
+#   zfuse_configure BUILD_DIR [cmake options...]
+#   zfuse_setup BUILD_DIR [cmake options...]   configure and build everything
 
-zfuse_packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libqt6svg6
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth fonts-dejavu-core fonts-dejavu-extra)
+# To build and run the tool (the VNC platform serves it where there is no display).
+zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  fonts-dejavu-core fonts-dejavu-extra fonts-liberation)
+# What the tests, the fuzzing, the pictures and the package check add.
+zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth dpkg-dev file)
 
 zfuse_install_packages() {
+  local wanted=("${zfuse_runtime_packages[@]}")
+  [ "${1:-runtime}" = test ] && wanted+=("${zfuse_test_packages[@]}")
   local missing=()
-  for p in "${zfuse_packages[@]}"; do
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
       missing+=("$p")
   done
@@ -26,7 +34,6 @@ zfuse_install_packages() {
 zfuse_configure() {
   local dir=$1
   shift
-  zfuse_install_packages
   cmake -S "$zfuse_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
 

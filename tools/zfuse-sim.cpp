@@ -25,8 +25,8 @@ void onSignal(int) {
   g_stop = 1;
 }
 
-void usage() {
-  std::printf(
+void usage(std::FILE* to = stdout) {
+  std::fprintf(to,
       "usage: zfuse-sim [--model NAME] [--link COMn] [--interval MS] [--unpaced] "
       "[--fault NAME]...\n"
       "  models: 2ch6a 2ch10a standard 4ch10a 4ch6a (or the type byte, e.g. 0x17)\n"
@@ -50,15 +50,18 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string {
       if (i + 1 >= argc) {
-        usage();
+        std::fprintf(stderr, "zfuse-sim: %s needs a value\n", arg.c_str());
+        usage(stderr);
         std::exit(2);
       }
       return argv[++i];
     };
     if (arg == "--model") {
-      const auto model = zfuse::sim::modelByName(value());
+      const std::string name = value();
+      const auto model = zfuse::sim::modelByName(name);
       if (!model) {
-        usage();
+        std::fprintf(stderr, "zfuse-sim: unknown model '%s'\n", name.c_str());
+        usage(stderr);
         return 2;
       }
       options.model = *model;
@@ -69,15 +72,21 @@ int main(int argc, char** argv) {
     } else if (arg == "--unpaced") {
       options.paced = false;
     } else if (arg == "--fault") {
-      const auto fault = zfuse::sim::faultByName(value());
+      const std::string name = value();
+      const auto fault = zfuse::sim::faultByName(name);
       if (!fault) {
-        usage();
+        std::fprintf(stderr, "zfuse-sim: unknown fault '%s'\n", name.c_str());
+        usage(stderr);
         return 2;
       }
       options.faults |= *fault;
-    } else {
+    } else if (arg == "--help" || arg == "-h") {
       usage();
-      return arg == "--help" || arg == "-h" ? 0 : 2;
+      return 0;
+    } else {
+      std::fprintf(stderr, "zfuse-sim: unknown option '%s'\n", arg.c_str());
+      usage(stderr);
+      return 2;
     }
   }
 

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+namespace zfuse {
+
+// What stands between a port name and an open port, in plain words with the fix: the
+// port doctor of `zfuse --ports`.
+struct PortDiagnosis {
+  QString com;     // "COM1" ... "COM11"
+  QString device;  // the device the name leads to
+  QString source;  // why that device: the link, or the standard port where there is none
+  bool openable = false;
+  QString verdict;  // "can be opened now", or the trouble and its fix
+};
+
+// Looks at the port the way an open would meet it, without keeping it: link, device,
+// lock file, permissions. Tries a short open of its own only when nothing else stands
+// in the way.
+PortDiagnosis diagnosePort(const QString& comName);
+
+// One line of the report: name, device, why, verdict.
+QString portReportLine(const PortDiagnosis& d);
+
+}  // namespace zfuse
