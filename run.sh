@@ -1,28 +1,71 @@
 #!/usr/bin/env bash
-# Starts zfuse. Installs what is missing and builds first.
-#
-# With no device attached, the bundled device simulator stands in on COM1 (a four-channel
-# 10 A fuse unless --model says otherwise). With a USB serial adapter attached
-# (/dev/ttyUSB* or /dev/ttyACM*) and no simulator asked for, COM1 is that adapter.
-#
-#   ./run.sh [--sim] [--model 2ch6a|2ch10a|standard|4ch10a|4ch6a] [--fault NAME]...
-#
-# Without a display the tool is served over VNC on localhost:5900.
+# Starts zfuse. Installs what the tool needs and builds it first.
 set -euo pipefail
 cd "$(dirname "$0")"
-source tools/setup.sh
+
+models=(4ch10a 4ch6a 2ch10a 2ch6a standard)
+faults=(silence noise checksum short gap ack long noanswer)
+
+usage() {
+  cat <<USAGE
+usage: ./run.sh [--sim] [--model NAME] [--fault NAME]... [--help]
+
+Installs the Debian packages the tool needs (once), builds it and starts the main window.
+With no device attached, the bundled device simulator stands in on COM1; with a USB
+serial adapter attached (/dev/ttyUSB*, /dev/ttyACM*) and no simulator asked for, COM1
+leads to the adapter. Without a display the window is served over VNC on localhost:5900.
+
+  --sim          use the simulator even when an adapter is attached
+  --model NAME   the simulated fuse (implies --sim): ${models[*]}
+                 (default 4ch10a)
+  --fault NAME   a fault of the simulated fuse (implies --sim; may be repeated):
+                 ${faults[*]}
+  --help         this text
+USAGE
+}
+
+die() {
+  echo "run.sh: $*" >&2
+  exit 2
+}
+
+one_of() {  # one_of VALUE CHOICES...
+  local value=$1
+  shift
+  for c in "$@"; do [ "$c" = "$value" ] && return 0; done
+  return 1
+}
 
 use_sim=auto
 sim_args=()
 while (($#)); do
   case $1 in
     --sim) use_sim=yes ;;
-    --model | --fault) sim_args+=("$1" "$2"); use_sim=yes; shift ;;
-    *) echo "usage: $0 [--sim] [--model NAME] [--fault NAME]..." >&2; exit 2 ;;
+    --model)
+      (($# >= 2)) || die "--model needs a name: ${models[*]}"
+      one_of "$2" "${models[@]}" || die "unknown model '$2'; models: ${models[*]}"
+      sim_args+=(--model "$2")
+      use_sim=yes
+      shift
+      ;;
+    --fault)
+      (($# >= 2)) || die "--fault needs a name: ${faults[*]}"
+      one_of "$2" "${faults[@]}" || die "unknown fault '$2'; faults: ${faults[*]}"
+      sim_args+=(--fault "$2")
+      use_sim=yes
+      shift
+      ;;
+    -h | --help)
+      usage
+      exit 0
+      ;;
+    *) die "unknown option '$1'; options: --sim --model NAME --fault NAME --help" ;;
   esac
   shift
 done
 
+source tools/setup.sh
+zfuse_install_packages runtime
 zfuse_configure build
 cmake --build build --target zfuse zfuse-sim
 
@@ -36,16 +79,7 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: connect a VNC viewer to localhost:5900."
 fi
 
-if [ "$use_sim" = yes ]; then
-  # The simulator's COM1 link lives in a private folder, so the user's own links stay.
-  XDG_CONFIG_HOME=$(mktemp -d)
-  export XDG_CONFIG_HOME
-  coproc SIM { exec build/zfuse-sim --link COM1 "${sim_args[@]}"; }
-  trap 'kill "$SIM_PID" 2>/dev/null || true; rm -rf "$XDG_CONFIG_HOME"' EXIT
-  read -r -u "${SIM[0]}" slave
-  echo "Device simulator on $slave, linked as COM1."
-  build/app/zfuse
-else
+if [ "$use_sim" = no ]; then
   links=${XDG_CONFIG_HOME:-$HOME/.config}/zfuse/ports
   if [ ! -e "$links/COM1" ]; then
     mkdir -p "$links"
@@ -54,3 +88,50 @@ else
   fi
   exec build/app/zfuse
 fi
+
+# The simulator's COM1 link lives in a private folder, so the user's own links stay.
+# Every way out (window closed, Ctrl-C, the simulator ending) stops both and removes it.
+work=$(mktemp -d)
+sim_pid=""
+tool_pid=""
+cleanup() {
+  trap - EXIT INT TERM HUP
+  [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+export XDG_CONFIG_HOME=$work/config
+mkfifo "$work/commands"
+build/zfuse-sim --link COM1 "${sim_args[@]}" <"$work/commands" >"$work/sim.out" 2>&1 &
+sim_pid=$!
+exec 3>"$work/commands"  # keeps the simulator's standard input open
+slave=""
+for _ in $(seq 50); do
+  slave=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
+  [[ $slave == /dev/* ]] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [[ $slave != /dev/* ]]; then
+  echo "run.sh: the device simulator did not start:" >&2
+  cat "$work/sim.out" >&2
+  exit 1
+fi
+echo "Device simulator on $slave, linked as COM1."
+
+build/app/zfuse &
+tool_pid=$!
+status=0
+wait -n "$tool_pid" "$sim_pid" || status=$?
+if ! kill -0 "$sim_pid" 2>/dev/null; then
+  echo "run.sh: the device simulator ended; stopping the tool." >&2
+  cat "$work/sim.out" >&2
+  status=1
+fi
+exit "$status"

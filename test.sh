@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds with warnings as errors and runs the
-# suite, runs it again under AddressSanitizer and UndefinedBehaviorSanitizer, and fuzzes
-# the status path for a short while.
+# suite, runs it again under AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the
+# status path and the configuration file's examiners for a short while, checks the run
+# command's options, and installs and packages the tool into a temporary root.
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
@@ -31,6 +32,15 @@ fuzz() {  # fuzz HARNESS SEED-FOLDER
 }
 fuzz status_fuzzer fuzz/corpus
 fuzz configfile_fuzzer fuzz/corpus-configfile
+echo "== run command: bad options are refused before anything starts"
+for bad in "--model foo" "--model" "--fault bogus" "--bogus"; do
+  # shellcheck disable=SC2086
+  if ./run.sh $bad 2>/dev/null; then
+    echo "run.sh $bad was not refused" >&2
+    exit 1
+  fi
+done
+./run.sh --help | grep -q "noanswer" || { echo "run.sh --help lists no faults" >&2; exit 1; }
 echo "== installing and packaging"
 tools/check-install.sh build
 echo "all tests passed"

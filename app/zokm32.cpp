@@ -59,6 +59,13 @@ TForm1::TForm1(QWidget* parent)
   connect(ui->deutsch, &ClickableLabel::clicked, this, &TForm1::deutschClick);
   connect(ui->englisch, &ClickableLabel::clicked, this, &TForm1::englischClick);
 
+  sharpenPictures(this);
+  // The port choice and the configuration button are reachable with the keyboard; the
+  // activity indicator only shows.
+  ui->comport->setFocusPolicy(Qt::StrongFocus);
+  ui->Button1->setFocusPolicy(Qt::StrongFocus);
+  ui->a->setFocusPolicy(Qt::NoFocus);
+  setTabOrder(ui->comport, ui->Button1);
   FormCreate();
   // All three timers run from the window's creation on.
   Timer1->start();
@@ -115,6 +122,41 @@ void TForm1::Timer3Timer() {
 void TForm1::setLamp(const Lamp& lamp, bool lit) {
   lamp.white->setVisible(!lit);
   lamp.lit->setVisible(lit);
+  describeLamp(lamp);
+}
+
+void TForm1::describeLamp(const Lamp& lamp) {
+  const bool lit = !lamp.lit->isHidden();
+  const char* state = sprache_englisch ? (lit ? ": on" : ": off") : (lit ? ": an" : ": aus");
+  lamp.outline->setAccessibleName(lamp.caption->text() + QLatin1String(state));
+}
+
+void TForm1::describeForAccessibility() {
+  for (const Lamp& lamp : lamps_) describeLamp(lamp);
+  // A value label is named by its group and its row, e.g. "aktueller Strom Kanal 1".
+  const auto row = [](const QLabel* heading, const QLabel* rowLabel) {
+    QString name = heading->text();
+    if (rowLabel) name += QLatin1Char(' ') + rowLabel->text().remove(QLatin1Char(':'));
+    return name;
+  };
+  const struct {
+    QLabel* value;
+    QLabel* heading;
+    QLabel* row;
+  } values[] = {
+      {ui->i1, ui->Label1, ui->k1},         {ui->i2, ui->Label1, ui->k2},
+      {ui->i3, ui->Label1, ui->k3},         {ui->i4, ui->Label1, ui->k4},
+      {ui->i1_max, ui->Label2, ui->k1_1},   {ui->i2_max, ui->Label2, ui->k1_2},
+      {ui->i3_max, ui->Label2, ui->k1_3},   {ui->i4_max, ui->Label2, ui->k1_4},
+      {ui->i1_endwert, ui->Label3, ui->k1}, {ui->i2_endwert, ui->Label3, ui->k2},
+      {ui->i3_endwert, ui->Label3, ui->k3}, {ui->i4_endwert, ui->Label3, ui->k4},
+      {ui->uin, ui->Label15, nullptr},      {ui->uin_min, ui->Label7, nullptr},
+  };
+  for (const auto& v : values) v.value->setAccessibleName(row(v.heading, v.row));
+  // Each flag names its language in that language.
+  ui->deutsch->setAccessibleName(QStringLiteral("Deutsch"));
+  ui->englisch->setAccessibleName(QStringLiteral("English"));
+  ui->comport->setAccessibleName(QStringLiteral("COM port"));
 }
 
 void TForm1::hideLamp(const Lamp& lamp) {
@@ -237,6 +279,7 @@ void TForm1::applyLanguage() {
   applyCaptions(this, mainWindowCaptions(), english);
   applyCaptions(para, standardDialogCaptions(), english);
   applyCaptions(parameter_zokx, variantDialogCaptions(), english);
+  describeForAccessibility();
 }
 
 }  // namespace zfuse

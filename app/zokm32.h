@@ -68,6 +68,10 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   void startActivityBlink() override;
   void showStatus(const StatusValues& values) override;
   static void setLamp(const Lamp& lamp, bool lit);
+  // Tells assistive technology what each lamp shows ("Überstrom Kanal 1: an"), what
+  // each value label stands for, and which language each flag chooses.
+  void describeForAccessibility();
+  static void describeLamp(const Lamp& lamp);
   static void hideLamp(const Lamp& lamp);
 
   std::unique_ptr<Ui::TForm1> ui;

@@ -34,3 +34,4 @@ shot characteristic characteristic de --fault silence
 shot mainwindow-4ch10a-en main en --model 4ch10a
 shot dialog-standard-en standard en --model standard
 shot dialog-4ch10a-en variant en --model 4ch10a
+QT_SCALE_FACTOR=2 shot mainwindow-4ch10a-x2 main de --model 4ch10a

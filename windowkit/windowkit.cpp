@@ -1,6 +1,9 @@
 #include "windowkit/windowkit.h"
 
+#include <QIcon>
+#include <QLabel>
 #include <QMainWindow>
+#include <QSvgRenderer>
 #include <QMenuBar>
 #include <QTimer>
 
@@ -38,6 +41,16 @@ void placeConfigDialog(QWidget* dialog, QPoint designPosition) {
     centreInWorkArea(dialog);
   } else {
     dialog->move(designPosition);
+  }
+}
+
+void sharpenPictures(QWidget* window) {
+  for (QLabel* label : window->findChildren<QLabel*>()) {
+    const QString svg = label->property("svg").toString();
+    if (svg.isEmpty()) continue;
+    const QSize size =
+        label->hasScaledContents() ? label->size() : QSvgRenderer(svg).defaultSize();
+    label->setPixmap(QIcon(svg).pixmap(size, label->devicePixelRatioF()));
   }
 }
 

@@ -23,6 +23,12 @@ void fixClientArea(QMainWindow* window, QSize client);
 // otherwise at its design position.
 void placeConfigDialog(QWidget* dialog, QPoint designPosition);
 
+// Draws every picture label of `window` that names its vector picture (property "svg")
+// afresh for the screen's pixel ratio, so that lamps and flags stay sharp at any scale
+// factor. A label that scales its contents fills its box; another one shows the picture
+// at its own size.
+void sharpenPictures(QWidget* window);
+
 // Shows a window above all other windows of the desktop.
 void showOnTop(QWidget* window);
 
