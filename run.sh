@@ -41,17 +41,12 @@ sim_args=()
 while (($#)); do
   case $1 in
     --sim) use_sim=yes ;;
-    --model)
-      (($# >= 2)) || die "--model needs a name: ${models[*]}"
-      one_of "$2" "${models[@]}" || die "unknown model '$2'; models: ${models[*]}"
-      sim_args+=(--model "$2")
-      use_sim=yes
-      shift
-      ;;
-    --fault)
-      (($# >= 2)) || die "--fault needs a name: ${faults[*]}"
-      one_of "$2" "${faults[@]}" || die "unknown fault '$2'; faults: ${faults[*]}"
-      sim_args+=(--fault "$2")
+    --model | --fault)
+      kind=${1#--}
+      if [ "$kind" = model ]; then choices=("${models[@]}"); else choices=("${faults[@]}"); fi
+      (($# >= 2)) || die "$1 needs a name: ${choices[*]}"
+      one_of "$2" "${choices[@]}" || die "unknown $kind '$2'; ${kind}s: ${choices[*]}"
+      sim_args+=("$1" "$2")
       use_sim=yes
       shift
       ;;

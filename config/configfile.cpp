@@ -84,6 +84,32 @@ bool examineCurrentsAndThreshold(HexReader& s, std::array<std::optional<int>, 4>
   return true;
 }
 
+// The event line: one byte a field, each closed by "," and the last by ";". A field
+// whose separator is wrong sets check `firstCheck` + its index; a line of the wrong
+// length sets the number after those and is not examined.
+template <class Exam>
+void examineEventLine(const std::string& line,
+                      std::initializer_list<std::optional<uint8_t>*> fields, int firstCheck,
+                      Exam& r) {
+  const std::size_t count = fields.size();
+  if (line.size() != 3 * count) {
+    r.check = firstCheck + static_cast<int>(count);
+    return;
+  }
+  HexReader e{line, r.badNumber};
+  std::size_t i = 0;
+  for (std::optional<uint8_t>* field : fields) {
+    if (e.charIs(3 * i + 3, i + 1 < count ? ',' : ';')) {
+      const auto b = e.byte(3 * i + 1);
+      if (!b) return;
+      *field = static_cast<uint8_t>(*b);
+    } else {
+      r.check = firstCheck + static_cast<int>(i);
+    }
+    ++i;
+  }
+}
+
 // The header and identification lines: their lengths first, then their texts.
 int headerCheck(const FileLines& l, int lengthCheck, int textCheck) {
   if (l[0].size() != 6 || l[3].size() != 14) return lengthCheck;
@@ -174,22 +200,7 @@ FileExamination<StandardFields> examineStandardFile(const FileLines& l) {
     r.check = 6;
   }
 
-  HexReader e{l[2], r.badNumber};
-  if (l[2].size() == 12) {
-    const std::pair<char, std::optional<uint8_t>*> fields[] = {
-        {',', &f.port1_byte1}, {',', &f.port1_byte2}, {',', &f.port2_byte1}, {';', &f.port2_byte2}};
-    for (std::size_t i = 0; i < 4; ++i) {
-      if (e.charIs(3 * i + 3, fields[i].first)) {
-        const auto b = e.byte(3 * i + 1);
-        if (!b) return r;
-        *fields[i].second = static_cast<uint8_t>(*b);
-      } else {
-        r.check = static_cast<int>(7 + i);
-      }
-    }
-  } else {
-    r.check = 11;
-  }
+  examineEventLine(l[2], {&f.port1_byte1, &f.port1_byte2, &f.port2_byte1, &f.port2_byte2}, 7, r);
   return r;
 }
 
@@ -213,25 +224,7 @@ FileExamination<ZokxFields> examineZokxFile(const FileLines& l) {
     r.check = 5;
   }
 
-  HexReader e{l[2], r.badNumber};
-  if (l[2].size() == 6) {
-    if (e.charIs(3, ',')) {
-      const auto b = e.byte(1);
-      if (!b) return r;
-      f.port1_byte1 = static_cast<uint8_t>(*b);
-    } else {
-      r.check = 10;
-    }
-    if (e.charIs(6, ';')) {
-      const auto b = e.byte(4);
-      if (!b) return r;
-      f.port1_byte2 = static_cast<uint8_t>(*b);
-    } else {
-      r.check = 11;
-    }
-  } else {
-    r.check = 12;
-  }
+  examineEventLine(l[2], {&f.port1_byte1, &f.port1_byte2}, 10, r);
   return r;
 }
 
