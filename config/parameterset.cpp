@@ -16,24 +16,31 @@ int defaultTripTimeEntry(int currentIndex) {
   return static_cast<int>(tripTimeEntries(currentIndex).size()) - 1;
 }
 
+namespace {
+// Both write telegrams: request lead and code, the packed currents, the threshold and the
+// model's own fields, then 0xDD 0xEE and the XOR of everything after the request code.
+std::vector<uint8_t> writeTelegram(const std::array<int, 4>& current, uint8_t thresholdTenths,
+                                   std::initializer_list<uint8_t> fields) {
+  std::vector<uint8_t> t;
+  t.reserve(7 + fields.size());
+  for (uint8_t b : {kRequestLead, kRequestWrite, packPositions(current[0], current[1]),
+                    packPositions(current[2], current[3]), thresholdTenths}) {
+    t.push_back(b);
+  }
+  for (uint8_t b : fields) t.push_back(b);
+  t.push_back(kWriteTrailerA);
+  t.push_back(kWriteTrailerB);
+  t.push_back(xorBytes(t.data(), 2, t.size() - 1));
+  return t;
+}
+}  // namespace
+
 std::vector<uint8_t> encodeStandardWrite(const ParameterSet& p, uint8_t thresholdTenths) {
   auto timeEntry = [](int t) { return t > 0 ? t : 0; };
-  std::vector<uint8_t> t(kStandardWriteLength);
-  t[0] = kRequestLead;
-  t[1] = kRequestWrite;
-  t[2] = packPositions(p.current_index[0], p.current_index[1]);
-  t[3] = packPositions(p.current_index[2], p.current_index[3]);
-  t[4] = thresholdTenths;
-  t[5] = p.port1_byte1;
-  t[6] = p.port1_byte2;
-  t[7] = p.port2_byte1;
-  t[8] = p.port2_byte2;
-  t[9] = packPositions(timeEntry(p.time_index[0]), timeEntry(p.time_index[1]));
-  t[10] = packPositions(timeEntry(p.time_index[2]), timeEntry(p.time_index[3]));
-  t[11] = kWriteTrailerA;
-  t[12] = kWriteTrailerB;
-  t[13] = xorBytes(t.data(), 2, 12);
-  return t;
+  return writeTelegram(p.current_index, thresholdTenths,
+                       {p.port1_byte1, p.port1_byte2, p.port2_byte1, p.port2_byte2,
+                        packPositions(timeEntry(p.time_index[0]), timeEntry(p.time_index[1])),
+                        packPositions(timeEntry(p.time_index[2]), timeEntry(p.time_index[3]))});
 }
 
 std::optional<StandardReply> decodeStandardReply(const std::vector<uint8_t>& r) {
@@ -88,20 +95,9 @@ std::vector<uint8_t> encodeZokxWrite(const ZokxParameterSet& p, uint8_t threshol
       p.switch_off_index >= 0 && p.switch_off_index < static_cast<int>(kSwitchOffCount)
           ? kSwitchOffCodes[static_cast<std::size_t>(p.switch_off_index)]
           : 0;
-  std::vector<uint8_t> t(kZokxWriteLength);
-  t[0] = kRequestLead;
-  t[1] = kRequestWrite;
-  t[2] = packPositions(p.current_index[0], p.current_index[1]);
-  t[3] = packPositions(p.current_index[2], p.current_index[3]);
-  t[4] = thresholdTenths;
-  t[5] = p.port1_byte1;
-  t[6] = p.port1_byte2;
-  t[7] = static_cast<uint8_t>(code >> 8);
-  t[8] = static_cast<uint8_t>(code & 0xFF);
-  t[9] = kWriteTrailerA;
-  t[10] = kWriteTrailerB;
-  t[11] = xorBytes(t.data(), 2, 10);
-  return t;
+  return writeTelegram(p.current_index, thresholdTenths,
+                       {p.port1_byte1, p.port1_byte2, static_cast<uint8_t>(code >> 8),
+                        static_cast<uint8_t>(code & 0xFF)});
 }
 
 std::optional<uint8_t> zokxReplyModel(const std::vector<uint8_t>& r) {
