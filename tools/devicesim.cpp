@@ -28,14 +28,13 @@ constexpr auto kQuietAfterReply = 200ms;
 constexpr auto kReplyDelay = 2ms;
 constexpr auto kGapFaultPause = 120ms;
 constexpr auto kRequestTimeout = 100ms;
-constexpr std::size_t kVariantWriteLength = 12;
 
 bool isStandard(uint8_t model) {
   return model == kTypeStandard;
 }
 
 std::size_t writeLength(uint8_t model) {
-  return isStandard(model) ? kStandardWriteLength : kVariantWriteLength;
+  return isStandard(model) ? kStandardWriteLength : kZokxWriteLength;
 }
 
 uint8_t maxCurrent(uint8_t model) {
