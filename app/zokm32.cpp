@@ -128,7 +128,9 @@ void TForm1::setLamp(const Lamp& lamp, bool lit) {
 void TForm1::describeLamp(const Lamp& lamp) {
   const bool lit = !lamp.lit->isHidden();
   const char* state = sprache_englisch ? (lit ? ": on" : ": off") : (lit ? ": an" : ": aus");
-  lamp.outline->setAccessibleName(lamp.caption->text() + QLatin1String(state));
+  // Told only when it changes: every telegram passes here.
+  const QString name = lamp.caption->text() + QLatin1String(state);
+  if (lamp.outline->accessibleName() != name) lamp.outline->setAccessibleName(name);
 }
 
 void TForm1::describeForAccessibility() {

@@ -58,15 +58,10 @@ struct Lock {
   qint64 pid = 0;
 };
 Lock lockOf(const QString& device) {
-  QString name = QFileInfo(device).absoluteFilePath().mid(5);  // without "/dev/"
-  name.replace(QLatin1Char('/'), QLatin1Char('_'));
-  for (const char* folder : kLockFolders) {
-    const QString path = QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    return {path, QString::fromLatin1(file.readLine()).trimmed().toLongLong()};
-  }
-  return {};
+  const QString path = portLockFile(device);
+  QFile file(path);
+  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return {};
+  return {path, QString::fromLatin1(file.readLine()).trimmed().toLongLong()};
 }
 
 QString groupOf(const QString& device) {
@@ -77,6 +72,16 @@ QString groupOf(const QString& device) {
 }
 
 }  // namespace
+
+QString portLockFile(const QString& device) {
+  QString name = QFileInfo(device).absoluteFilePath().mid(5);  // without "/dev/"
+  name.replace(QLatin1Char('/'), QLatin1Char('_'));
+  for (const char* folder : kLockFolders) {
+    const QString path = QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name;
+    if (QFileInfo::exists(path)) return path;
+  }
+  return {};
+}
 
 PortDiagnosis diagnosePort(const QString& comName) {
   PortDiagnosis d;

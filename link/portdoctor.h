@@ -19,6 +19,9 @@ struct PortDiagnosis {
 // in the way.
 PortDiagnosis diagnosePort(const QString& comName);
 
+// The lock file an open of `device` takes, where one is there now; empty otherwise.
+QString portLockFile(const QString& device);
+
 // One line of the report: name, device, why, verdict.
 QString portReportLine(const PortDiagnosis& d);
 

@@ -27,13 +27,8 @@ class PortDoctor : public ::testing::Test {
     test::removePortLinks();
     if (!lock.isEmpty()) QFile::remove(lock);
   }
-  // Writes the port's lock file in the name of `pid`.
   void lockFor(const test::PtyPair& line, qint64 pid) {
-    lock = "/var/lock/LCK.." + QString::fromStdString(line.slavePath()).mid(5).replace('/', '_');
-    QFile f(lock);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray::number(pid) + "\nsomething\n" + QSysInfo::machineHostName().toUtf8() +
-            "\n");
+    lock = QString::fromStdString(test::writeLockFile(line.slavePath(), pid));
   }
   QString lock;
 };

@@ -19,6 +19,7 @@
 #include "app/program.h"
 #include "app/zokm32.h"
 #include "link/connection.h"
+#include "link/portdoctor.h"
 #include "link/portnames.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/program_fixture.h"
@@ -30,14 +31,7 @@ namespace {
 
 // The lock file a port's open leaves in the system's lock folder, if any.
 QString lockFileOf(const std::string& device) {
-  QString name = QString::fromStdString(device).mid(5);  // without "/dev/"
-  name.replace(QLatin1Char('/'), QLatin1Char('_'));
-  for (const char* folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
-                             "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
-    const QString path = QString::fromLatin1(folder) + "/LCK.." + name;
-    if (QFile::exists(path)) return path;
-  }
-  return {};
+  return portLockFile(QString::fromStdString(device));
 }
 
 long residentKiB() {
@@ -149,13 +143,7 @@ TEST_F(Robustness, LockOfAProcessThatIsGoneDoesNotKeepThePort) {
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
-  QString name = QString::fromStdString(line.slavePath()).mid(5).replace('/', '_');
-  const QString lock = "/run/lock/LCK.." + name;
-  {
-    QFile f(lock);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray::number(gone) + "\nzfuse\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-  }
+  test::writeLockFile(line.slavePath(), gone);
   startProgram();
   EXPECT_TRUE(QTest::qWaitFor([] { return Form1->portOpen(); }, 2000));
   endProgram();

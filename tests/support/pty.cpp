@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSysInfo>
 #include <stdexcept>
 
 #include "link/portnames.h"
@@ -66,6 +67,19 @@ void PtyPair::hangUp() {
   ::close(master_);
   ::close(slave_);
   master_ = slave_ = -1;
+}
+
+std::string writeLockFile(const std::string& device, long pid) {
+  std::string name = device.substr(5);  // without "/dev/"
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  const std::string path = "/var/lock/LCK.." + name;
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write " + path);
+  file.write(QByteArray::number(qint64(pid)) + "\nzfuse\n" + QSysInfo::machineHostName().toUtf8() +
+             "\n");
+  return path;
 }
 
 void removePortLinks() {

@@ -37,6 +37,10 @@ class PtyPair {
   std::string slavePath_;
 };
 
+// Writes the lock file an open of `device` would take, in the name of process `pid`, as a
+// run that still holds the port (or one that crashed) leaves it. Returns its path.
+std::string writeLockFile(const std::string& device, long pid);
+
 // Removes every COMn link of the test run.
 void removePortLinks();
 
