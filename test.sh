@@ -40,6 +40,12 @@ for bad in "--model foo" "--model" "--fault bogus" "--bogus"; do
     exit 1
   fi
 done
+for bad in "--bogus" "--port COM12" "--language fr" "stray"; do
+  # shellcheck disable=SC2086
+  status=0
+  build/app/zfuse $bad 2>/dev/null || status=$?
+  [ "$status" -eq 2 ] || { echo "zfuse $bad exited $status, not 2" >&2; exit 1; }
+done
 ./run.sh --help | grep -q "noanswer" || { echo "run.sh --help lists no faults" >&2; exit 1; }
 echo "== installing and packaging"
 tools/check-install.sh build

@@ -27,7 +27,7 @@ TInfo* Info = nullptr;
 Tparameter_zokx* parameter_zokx = nullptr;
 TForm2* Form2 = nullptr;
 
-void startProgram() {
+void startProgram(const StartOptions& options) {
   registerPictures();
   QApplication::setApplicationName(QStringLiteral("Electronic fuse"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zfuse.svg")));
@@ -37,6 +37,7 @@ void startProgram() {
                               QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
   resetModelFlags();
   resetPortSelection();
+  setStartPort(options.port);
 
   Form1 = new TForm1;
   para = new Tpara;
@@ -51,7 +52,9 @@ void startProgram() {
   QObject::connect(parameter_zokx, &Tparameter_zokx::characteristicRequested, Form2,
                    [] { showOnTop(Form2); });
 
+  // German first, as at every start; English on request.
   Form1->deutschClick();
+  if (options.english) Form1->englischClick();
   Form1->show();
 }
 
@@ -108,9 +111,9 @@ int runEventLoop() {
   return result;
 }
 
-int runProgram(int argc, char** argv) {
+int runProgram(int argc, char** argv, const StartOptions& options) {
   QApplication app(argc, argv);
-  startProgram();
+  startProgram(options);
   return runEventLoop();
 }
 

@@ -17,9 +17,16 @@ extern TInfo* Info;
 extern Tparameter_zokx* parameter_zokx;
 extern TForm2* Form2;
 
+// How the operator started the program: the port of the first open and the language.
+// Nothing is kept between runs; the defaults are COM1 and German.
+struct StartOptions {
+  int port = 1;
+  bool english = false;
+};
+
 // Starts the program inside a running Qt application: title, model flags, the five
-// windows in their order, German texts; the main window is shown.
-void startProgram();
+// windows in their order, the start language; the main window is shown.
+void startProgram(const StartOptions& options = {});
 // Closes down what startProgram built and returns every module variable to its state
 // at load, so that the program can be started again in the same process.
 void endProgram();
@@ -28,6 +35,6 @@ void endProgram();
 // and so removes the ports' lock files.
 int runEventLoop();
 // The whole program: application, start, event loop, end.
-int runProgram(int argc, char** argv);
+int runProgram(int argc, char** argv, const StartOptions& options = {});
 
 }  // namespace zfuse

@@ -8,6 +8,7 @@
 
 #include "app/languages.h"
 #include "app/program.h"
+#include "app/statustext.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
 #include "ui_zokm32.h"
@@ -25,10 +26,7 @@ constexpr int kBlinkPeriodMs = 250;
 constexpr int kCentreBelowWidth = 1200;
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
-    : QMainWindow(parent),
-      ui(std::make_unique<Ui::TForm1>()),
-      connection_([this](uint8_t b) { baue_string(b); }) {
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -45,6 +43,15 @@ TForm1::TForm1(QWidget* parent)
              {ui->mb1_8_w, ui->mb1_8_r, ui->mb1_8, ui->Labelmb1_8},
              {ui->mb2_1_w, ui->mb2_1_g, ui->mb2, ui->Labelmb2_1},
              {ui->mb2_2_w, ui->mb2_2_g, ui->mb2_2, ui->Labelmb2_2}}};
+  rows_ = {{{ui->i1, ui->i1_max, ui->i1_endwert, ui->k1, ui->k1_1},
+            {ui->i2, ui->i2_max, ui->i2_endwert, ui->k2, ui->k1_2},
+            {ui->i3, ui->i3_max, ui->i3_endwert, ui->k3, ui->k1_3},
+            {ui->i4, ui->i4_max, ui->i4_endwert, ui->k4, ui->k1_4}}};
+
+  connect(&monitor_, &StatusMonitor::frameCompleted, this, &TForm1::showActivityIndicator);
+  connect(&monitor_, &StatusMonitor::telegramSeen, this, &TForm1::startActivityBlink);
+  connect(&monitor_, &StatusMonitor::statusDecoded, this, &TForm1::showStatus);
+  connect(&monitor_, &StatusMonitor::silent, this, &TForm1::emptyDisplay);
 
   Timer1 = namedTimer(this, "Timer1", kPollPeriodMs);
   Timer2 = namedTimer(this, "Timer2", kWatchdogPeriodMs);
@@ -66,6 +73,7 @@ TForm1::TForm1(QWidget* parent)
   ui->Button1->setFocusPolicy(Qt::StrongFocus);
   ui->a->setFocusPolicy(Qt::NoFocus);
   setTabOrder(ui->comport, ui->Button1);
+  ui->comport->setCurrentIndex(startPort() - 1);
   FormCreate();
   // All three timers run from the window's creation on.
   Timer1->start();
@@ -86,15 +94,15 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::oeffnecom() {
-  connection_.oeffnecom();
+  monitor_.connection().oeffnecom();
 }
 
 void TForm1::schliessecom() {
-  connection_.schliessecom();
+  monitor_.connection().schliessecom();
 }
 
 void TForm1::Timer1Timer() {
-  connection_.pollTick(ui->comport->currentIndex());
+  monitor_.connection().pollTick(ui->comport->currentIndex());
 }
 
 void TForm1::showActivityIndicator() {
@@ -102,13 +110,9 @@ void TForm1::showActivityIndicator() {
   ui->a->show();
 }
 
-void TForm1::ausfuehren() {
-  const std::vector<uint8_t> frame = std::move(assembler_.frame_buffer);
-  assembler_.frame_buffer.clear();
-  decodeStatusFrame(frame, *this);
-}
-
-void TForm1::startActivityBlink() {
+void TForm1::startActivityBlink(quint8 type) {
+  // The flags follow every telegram of a known model, good check byte or not.
+  setModelFlags(type);
   ui->a->setChecked(true);
   // Switching on a running blink timer leaves its period as it is.
   if (!Timer3->isActive()) Timer3->start();
@@ -141,20 +145,13 @@ void TForm1::describeForAccessibility() {
     if (rowLabel) name += QLatin1Char(' ') + rowLabel->text().remove(QLatin1Char(':'));
     return name;
   };
-  const struct {
-    QLabel* value;
-    QLabel* heading;
-    QLabel* row;
-  } values[] = {
-      {ui->i1, ui->Label1, ui->k1},         {ui->i2, ui->Label1, ui->k2},
-      {ui->i3, ui->Label1, ui->k3},         {ui->i4, ui->Label1, ui->k4},
-      {ui->i1_max, ui->Label2, ui->k1_1},   {ui->i2_max, ui->Label2, ui->k1_2},
-      {ui->i3_max, ui->Label2, ui->k1_3},   {ui->i4_max, ui->Label2, ui->k1_4},
-      {ui->i1_endwert, ui->Label3, ui->k1}, {ui->i2_endwert, ui->Label3, ui->k2},
-      {ui->i3_endwert, ui->Label3, ui->k3}, {ui->i4_endwert, ui->Label3, ui->k4},
-      {ui->uin, ui->Label15, nullptr},      {ui->uin_min, ui->Label7, nullptr},
-  };
-  for (const auto& v : values) v.value->setAccessibleName(row(v.heading, v.row));
+  for (const ChannelRow& r : rows_) {
+    r.present->setAccessibleName(row(ui->Label1, r.presentCaption));
+    r.highest->setAccessibleName(row(ui->Label2, r.highestCaption));
+    r.rated->setAccessibleName(row(ui->Label3, r.presentCaption));
+  }
+  ui->uin->setAccessibleName(row(ui->Label15, nullptr));
+  ui->uin_min->setAccessibleName(row(ui->Label7, nullptr));
   // Each flag names its language in that language.
   ui->deutsch->setAccessibleName(QStringLiteral("Deutsch"));
   ui->englisch->setAccessibleName(QStringLiteral("English"));
@@ -167,67 +164,58 @@ void TForm1::hideLamp(const Lamp& lamp) {
   lamp.lit->hide();
 }
 
-void TForm1::showStatus(const StatusValues& v) {
+void TForm1::showStatus(const StatusReading& reading) {
   const bool fourChannels = fourChannelModel();
-  for (int bit = 0; bit < 4; ++bit) setLamp(lamps_[bit], v.channelBits & (1u << bit));
-  if (fourChannels) {
-    for (int bit = 4; bit < 8; ++bit) setLamp(lamps_[bit], v.channelBits & (1u << bit));
-  } else {
+  const int shown = fourChannels ? 4 : 2;
+  for (int bit = 0; bit < 2 * shown; ++bit) {
+    setLamp(lamps_[bit], reading.channelBits & (1u << bit));
+  }
+  if (!fourChannels) {
     // Hidden for good: no later telegram brings outlines and captions back.
     for (int lamp : {4, 6, 5, 7}) {
       hideLamp(lamps_[lamp]);
       lamps_[lamp].caption->hide();
     }
   }
-  setLamp(lamps_[8], v.supplyBits & 0x01);
-  setLamp(lamps_[9], v.supplyBits & 0x02);
+  setLamp(lamps_[8], reading.powerGoodLow());
+  setLamp(lamps_[9], reading.hardwareFault());
 
-  ui->i1->setText(QString::fromStdString(v.present[0]));
-  ui->i2->setText(QString::fromStdString(v.present[1]));
-  if (fourChannels) {
-    ui->i3->setText(QString::fromStdString(v.present[2]));
-    ui->i4->setText(QString::fromStdString(v.present[3]));
-  } else {
-    ui->k3->hide();
-    ui->i3->clear();
-    ui->k4->hide();
-    ui->i4->clear();
+  const StatusTexts texts = statusTexts(reading);
+  for (int ch = 0; ch < 4; ++ch) {
+    const ChannelRow& row = rows_[ch];
+    if (ch < shown) {
+      row.present->setText(QString::fromStdString(texts.present[ch]));
+      row.highest->setText(QString::fromStdString(texts.highest[ch]));
+      row.rated->setText(QString::fromStdString(texts.rated[ch]));
+    } else {
+      row.presentCaption->hide();
+      row.highestCaption->hide();
+      row.present->clear();
+      row.highest->clear();
+      row.rated->clear();
+    }
   }
-  ui->i1_max->setText(QString::fromStdString(v.highest[0]));
-  ui->i2_max->setText(QString::fromStdString(v.highest[1]));
-  if (fourChannels) {
-    ui->i3_max->setText(QString::fromStdString(v.highest[2]));
-    ui->i4_max->setText(QString::fromStdString(v.highest[3]));
-  } else {
-    ui->k1_3->hide();
-    ui->i3_max->clear();
-    ui->k1_4->hide();
-    ui->i4_max->clear();
-  }
-  ui->uin->setText(QString::fromStdString(v.uin));
-  ui->uin_min->setText(QString::fromStdString(v.uinMin));
-  ui->i2_endwert->setText(QString::fromStdString(v.rated[1]));
-  ui->i1_endwert->setText(QString::fromStdString(v.rated[0]));
-  if (fourChannels) {
-    ui->i4_endwert->setText(QString::fromStdString(v.rated[3]));
-    ui->i3_endwert->setText(QString::fromStdString(v.rated[2]));
-  } else {
-    ui->i3_endwert->clear();
-    ui->i4_endwert->clear();
-  }
+  ui->uin->setText(QString::fromStdString(texts.uin));
+  ui->uin_min->setText(QString::fromStdString(texts.uinMin));
 }
 
 void TForm1::Timer2Timer() {
-  if (!assembler_.rx_activity) {
-    // A whole second without a byte: the device is gone, show nothing.
-    for (const Lamp& lamp : lamps_) setLamp(lamp, false);
-    for (QLabel* value :
-         {ui->i1, ui->i2, ui->i3, ui->i4, ui->i1_max, ui->i2_max, ui->i3_max, ui->i4_max, ui->uin,
-          ui->uin_min, ui->i1_endwert, ui->i2_endwert, ui->i3_endwert, ui->i4_endwert}) {
-      value->clear();
-    }
+  monitor_.watchdogTick();
+}
+
+void TForm1::emptyDisplay() {
+  // A whole second without a byte: the device is gone, show nothing; the port list
+  // comes back so that another port can be chosen.
+  for (const Lamp& lamp : lamps_) setLamp(lamp, false);
+  for (const ChannelRow& row : rows_) {
+    row.present->clear();
+    row.highest->clear();
+    row.rated->clear();
   }
-  assembler_.rx_activity = false;
+  ui->uin->clear();
+  ui->uin_min->clear();
+  ui->a->hide();
+  ui->comport->show();
 }
 
 void TForm1::Button1Click() {

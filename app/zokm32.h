@@ -5,9 +5,7 @@
 #include <array>
 #include <memory>
 
-#include "link/connection.h"
-#include "link/frameassembler.h"
-#include "monitor/statustelegram.h"
+#include "monitor/statusmonitor.h"
 
 class QLabel;
 
@@ -18,8 +16,15 @@ class TForm1;
 namespace zfuse {
 
 // The main window: the device's live state, the port choice, the language flags and the
-// way into the configuration dialogs. It owns the monitoring connection.
-class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDisplay {
+// way into the configuration dialogs. It owns the status monitor of its port and shows
+// what the monitor reports:
+//
+//   Timer1 (50 ms) -> port choice, first open, reopening -> StatusMonitor
+//   StatusMonitor: frameCompleted -> port list gives way to the activity indicator
+//                  telegramSeen   -> model flags, activity blink (Timer3 ends it)
+//                  statusDecoded  -> lamps and value labels (statusTexts formats them)
+//   Timer2 (1 s) -> StatusMonitor::watchdogTick -> silent -> display emptied, port list
+class TForm1 : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -40,8 +45,10 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   // Serial connection and status path.
   void oeffnecom();
   void schliessecom();
-  void baue_string(uint8_t b) { assembler_.baue_string(b); }
-  void ausfuehren() override;
+  void baue_string(uint8_t b) { monitor_.feed(&b, 1); }
+
+  // The status path of the window's port; outputs such as recordings subscribe to it.
+  StatusMonitor& monitor() { return monitor_; }
 
   // A configuration dialog closed: the main window takes the device back.
   void configurationClosed();
@@ -50,7 +57,7 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   QTimer* Timer2;
   QTimer* Timer3;
 
-  bool portOpen() const { return connection_.isOpen(); }
+  bool portOpen() const { return monitor_.connection().isOpen(); }
 
  private:
   struct Lamp {
@@ -64,9 +71,11 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   // Every text of the caption tables in the language the flags now say, in all three
   // windows.
   void applyLanguage();
-  void showActivityIndicator() override;
-  void startActivityBlink() override;
-  void showStatus(const StatusValues& values) override;
+  void showActivityIndicator();
+  void startActivityBlink(quint8 type);
+  void showStatus(const StatusReading& reading);
+  // No byte for a second: every lamp white, every value empty, the port list back.
+  void emptyDisplay();
   static void setLamp(const Lamp& lamp, bool lit);
   // Tells assistive technology what each lamp shows ("Überstrom Kanal 1: an"), what
   // each value label stands for, and which language each flag chooses.
@@ -75,9 +84,18 @@ class TForm1 : public QMainWindow, public FrameAssemblerHost, public StatusDispl
   static void hideLamp(const Lamp& lamp);
 
   std::unique_ptr<Ui::TForm1> ui;
+  // The value labels of a channel's row, and its row captions.
+  struct ChannelRow {
+    QLabel* present;
+    QLabel* highest;
+    QLabel* rated;
+    QLabel* presentCaption;  // "Kanal 1:" of the present and rated groups
+    QLabel* highestCaption;  // "Kanal 1:" of the highest-current group
+  };
+
   std::array<Lamp, 10> lamps_;  // warning 1, tripped 1, ... tripped 4, supply 1, supply 2
-  FrameAssembler assembler_{*this};
-  PortConnection connection_;  // after the assembler: it hands bytes to it
+  std::array<ChannelRow, 4> rows_;
+  StatusMonitor monitor_;
 };
 
 }  // namespace zfuse

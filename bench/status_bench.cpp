@@ -3,20 +3,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "link/frameassembler.h"
-#include "monitor/statustelegram.h"
+#include "app/statustext.h"
+#include "monitor/statusmonitor.h"
 #include "tools/devicesim.h"
 
 namespace {
-
-struct Sink : zfuse::FrameAssemblerHost, zfuse::StatusDisplay {
-  zfuse::FrameAssembler assembler{*this};
-  std::size_t shown = 0;
-  void showActivityIndicator() override {}
-  void ausfuehren() override { zfuse::decodeStatusFrame(assembler.frame_buffer, *this); }
-  void startActivityBlink() override {}
-  void showStatus(const zfuse::StatusValues& v) override { shown += v.uin.size(); }
-};
 
 std::vector<uint8_t> telegramStream(std::size_t telegrams, bool noise) {
   std::vector<uint8_t> stream;
@@ -35,10 +26,14 @@ std::vector<uint8_t> telegramStream(std::size_t telegrams, bool noise) {
 
 void BM_AssembleAndDecode(benchmark::State& state) {
   const auto stream = telegramStream(1000, state.range(0) != 0);
-  Sink sink;
+  // The status monitor as the windows and the command line subscribe to it.
+  zfuse::StatusMonitor monitor;
+  std::size_t shown = 0;
+  QObject::connect(&monitor, &zfuse::StatusMonitor::statusDecoded,
+                   [&](const zfuse::StatusReading& r) { shown += r.uin; });
   for (auto _ : state) {
-    for (uint8_t b : stream) sink.assembler.baue_string(b);
-    benchmark::DoNotOptimize(sink.shown);
+    monitor.feed(stream.data(), stream.size());
+    benchmark::DoNotOptimize(shown);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
 }

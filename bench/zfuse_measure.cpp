@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "app/program.h"
+#include "app/statustext.h"
 #include "app/zokm32.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"

@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes through the frame assembler into the status decoder and the
-// configuration reply decoder, and checks the invariants the display relies on.
+// Feeds arbitrary bytes through the frame assembler into the status decoder and both
+// configuration reply decoders, and checks the invariants the display relies on.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,38 +9,26 @@
 #include "link/frameassembler.h"
 #include "monitor/statustelegram.h"
 
-namespace {
-
-struct Host : zfuse::FrameAssemblerHost, zfuse::StatusDisplay {
-  zfuse::FrameAssembler assembler{*this};
-  void showActivityIndicator() override {}
-  void ausfuehren() override {
-    const auto& frame = assembler.frame_buffer;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  zfuse::FrameAssembler assembler([](const std::vector<uint8_t>& frame) {
     if (frame.size() < 4 || frame.size() > zfuse::FrameAssembler::kMaxFrame) std::abort();
-    zfuse::decodeStatusFrame(frame, *this);
-    if (zfuse::model_2ch_6a + zfuse::model_2ch_10a + zfuse::model_standard + zfuse::model_4ch_10a +
-            zfuse::model_4ch_6a !=
-        1) {
-      std::abort();
+    if (zfuse::checkStatusTelegram(frame) == zfuse::StatusCheck::Good) {
+      const zfuse::StatusReading r = zfuse::decodeStatusReading(frame);
+      if (!zfuse::isModelType(r.type)) std::abort();
+      for (uint8_t rated : r.rated) {
+        if (rated > 15) std::abort();
+      }
     }
     (void)zfuse::decodeStandardReply(frame);
-  }
-  void startActivityBlink() override {}
-  void showStatus(const zfuse::StatusValues& v) override {
-    for (const auto& text : v.present) {
-      if (text.size() < 5 || text.size() > 8) std::abort();
+    if (const auto reply = zfuse::decodeZokxReply(frame)) {
+      if (!zfuse::isFuseVariant(reply->model)) std::abort();
     }
-  }
-};
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  zfuse::resetModelFlags();
-  Host host;
-  for (std::size_t i = 0; i < size; ++i) {
-    host.assembler.baue_string(data[i]);
-    if (host.assembler.frame_pos > zfuse::FrameAssembler::kMaxFrame) std::abort();
-  }
+  });
+  assembler.feed(data, size);
+  if (assembler.position() > zfuse::FrameAssembler::kMaxFrame) std::abort();
+  // The replies arrive unframed on the configuration exchange: the whole input too.
+  const std::vector<uint8_t> whole(data, data + size);
+  (void)zfuse::decodeStandardReply(whole);
+  (void)zfuse::decodeZokxReply(whole);
   return 0;
 }

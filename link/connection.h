@@ -19,6 +19,10 @@ extern bool com_opened_once;
 
 // Resets the three to their state at program load.
 void resetPortSelection();
+// The port of the first open of the run, 1 ... 11: COM1 unless the program was started
+// with another one. Reset to COM1 by resetPortSelection.
+void setStartPort(int number);
+int startPort();
 
 // Line settings of the monitoring connection: a 60-byte read would end 3 ms after the
 // last byte or at the latest 60 x 1 + 60 = 120 ms after it began. The connection itself
@@ -28,28 +32,55 @@ constexpr LineTimeouts kMonitorTimeouts{3, 1, 60, 1, 3};
 constexpr int kMonitorReadBytes = 60;
 constexpr int kPortCount = 11;
 
-// The main window's serial connection, over which the device's status telegrams arrive.
-// It only ever reads, and never waits for the line: every byte goes to `onByte` in
-// order as soon as it arrives.
+// How often a port that is closed, lost or not yet there is tried again while it is
+// being monitored.
+constexpr int kReopenPeriodMs = 500;
+
+// A monitoring connection, over which the device's status telegrams arrive. It only
+// ever reads, and never waits for the line: every chunk of bytes goes to `onBytes` in
+// order as soon as it arrives. A port that cannot be opened, or is lost (an adapter
+// pulled, a hang-up), is tried again by name every half second from `keepOpen`, so the
+// data comes back by itself when the device does; a port name that is a link means
+// that link's device or nothing.
 class PortConnection {
  public:
-  explicit PortConnection(std::function<void(uint8_t)> onByte,
+  explicit PortConnection(std::function<void(const QByteArray&)> onBytes,
                           SerialLineFactory factory = makeSystemSerialLine);
 
+  // Opens the port of that name and keeps it open from now on.
+  bool open(const QString& comName);
+  // Closes the port and stops trying it.
+  void close();
+  // Tries the wanted port again when it is closed and the last try is half a second
+  // old. Returns true when it opened the port now.
+  bool keepOpen();
+
+  // The window's port choice: the module variables `com_name` and `com_number`.
   // Opens the port named `com_name` ("COM1" before the first open of the run).
   void oeffnecom();
-  // Closes the port; the handle object stays.
+  // Closes the port (and stops trying it); the handle object stays.
   void schliessecom();
   // One poll tick: first open, re-open on a changed selection (`selectorIndex` 0 ... 10
-  // of the port list). The bytes themselves come as they arrive, not on the tick.
+  // of the port list), and a new try of a closed port every half second. The bytes
+  // themselves come as they arrive, not on the tick.
   void pollTick(int selectorIndex);
 
   bool isOpen() const { return com_handle && com_handle->isOpen(); }
+  // The port it monitors or tries to, "" when none.
+  const QString& portName() const { return wanted_; }
+
+  // The clock of the reopening, in milliseconds; tests may hand in their own.
+  void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
 
  private:
-  std::function<void(uint8_t)> onByte_;
+  bool tryOpen();
+
+  std::function<void(const QByteArray&)> onBytes_;
   SerialLineFactory factory_;
   std::unique_ptr<SerialLine> com_handle;
+  QString wanted_;
+  qint64 lastTry_ = 0;
+  std::function<qint64()> clock_;
 };
 
 }  // namespace zfuse

@@ -37,10 +37,12 @@ void FrameAssembler::baue_string(uint8_t b) {
   frame_buffer.push_back(b);
   ++frame_pos;
   if (endPair) {
-    host_.showActivityIndicator();
-    host_.ausfuehren();
+    // The state is idle again before the handler runs, so a handler that feeds more
+    // bytes starts a fresh frame.
+    std::vector<uint8_t> frame;
+    frame.swap(frame_buffer);
     frame_pos = 0;
-    frame_buffer.clear();
+    onFrame_(frame);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "monitor/statustelegram.h"
 
+#include <cstring>
+
 #include "link/frameassembler.h"
 
 namespace zfuse {
@@ -19,7 +21,7 @@ void resetModelFlags() {
 }
 
 void setModelFlags(uint8_t type) {
-  if (!FrameAssembler::isTypeByte(type)) return;
+  if (!isModelType(type)) return;
   model_2ch_6a = type == kType2ch6A;
   model_2ch_10a = type == kType2ch10A;
   model_standard = type == kTypeStandard;
@@ -27,8 +29,65 @@ void setModelFlags(uint8_t type) {
   model_4ch_6a = type == kType4ch6A;
 }
 
+uint8_t modelFlagType() {
+  if (model_2ch_6a) return kType2ch6A;
+  if (model_2ch_10a) return kType2ch10A;
+  if (model_standard) return kTypeStandard;
+  if (model_4ch_6a) return kType4ch6A;
+  return kType4ch10A;
+}
+
 bool fourChannelModel() {
   return model_4ch_10a || model_4ch_6a;
+}
+
+bool isModelType(uint8_t type) {
+  return FrameAssembler::isTypeByte(type);
+}
+
+namespace {
+struct ModelInfo {
+  uint8_t type;
+  const char* name;
+  int channels;
+  int maxFront;  // channels 1 and 2
+  int maxBack;   // channels 3 and 4
+};
+// The standard model's current list ends at 8 A.
+constexpr ModelInfo kModels[] = {
+    {kType4ch10A, "4ch10a", 4, 10, 10},   {kType4ch6A, "4ch6a", 4, 6, 6},
+    {kType2ch10A, "2ch10a", 2, 10, 0},    {kType2ch6A, "2ch6a", 2, 6, 0},
+    {kTypeStandard, "standard", 4, 8, 8},
+};
+const ModelInfo* infoOf(uint8_t type) {
+  for (const ModelInfo& m : kModels) {
+    if (m.type == type) return &m;
+  }
+  return nullptr;
+}
+}  // namespace
+
+const char* modelName(uint8_t type) {
+  const ModelInfo* m = infoOf(type);
+  return m ? m->name : "";
+}
+
+std::optional<uint8_t> modelOfName(const char* name) {
+  for (const ModelInfo& m : kModels) {
+    if (std::strcmp(m.name, name) == 0) return m.type;
+  }
+  return std::nullopt;
+}
+
+int channelCount(uint8_t type) {
+  const ModelInfo* m = infoOf(type);
+  return m ? m->channels : 0;
+}
+
+int maxRatedCurrent(uint8_t type, int channel) {
+  const ModelInfo* m = infoOf(type);
+  if (!m || channel < 0 || channel >= m->channels) return 0;
+  return channel < 2 ? m->maxFront : m->maxBack;
 }
 
 uint8_t xorBytes(const uint8_t* data, std::size_t first, std::size_t last) {
@@ -37,42 +96,9 @@ uint8_t xorBytes(const uint8_t* data, std::size_t first, std::size_t last) {
   return x;
 }
 
-std::string measurementText(uint16_t raw, const char* unit) {
-  const unsigned whole = raw / 100u;
-  const unsigned hundredths = raw % 100u;
-  if (whole >= 100) {
-    // The three-digit rule has no room for a fourth digit: show the whole part.
-    return std::to_string(whole) + unit;
-  }
-  // Shortest decimal form with a decimal comma: "0", "0,5", "1,23", "12", "12,34".
-  std::string base = std::to_string(whole);
-  if (hundredths != 0) {
-    base += ',';
-    base += static_cast<char>('0' + hundredths / 10);
-    if (hundredths % 10 != 0) base += static_cast<char>('0' + hundredths % 10);
-  }
-  switch (base.size()) {
-    case 1:
-      return base + ",00" + unit;
-    case 2:
-      return base + ",0" + unit;
-    case 3:
-      return base + "0" + unit;
-    case 4:
-      return base + unit;
-    default:  // "12,34": the last digit is cut off, not rounded
-      return base.substr(0, 4) + unit;
-  }
-}
-
-std::string ratedCurrentText(uint8_t nibble) {
-  if (nibble == 0) return "Off";
-  return std::to_string(nibble) + kUnitAmps;
-}
-
 StatusCheck checkStatusTelegram(const std::vector<uint8_t>& frame) {
   if (frame.size() < kStatusMinLength) return StatusCheck::TooShort;
-  if (frame[0] != FrameAssembler::kStartByte || !FrameAssembler::isTypeByte(frame[1])) {
+  if (frame[0] != FrameAssembler::kStartByte || !isModelType(frame[1])) {
     return StatusCheck::ForeignType;
   }
   if (xorBytes(frame.data(), 2, 27) != frame[28]) return StatusCheck::BadChecksum;
@@ -85,31 +111,20 @@ uint16_t word(const std::vector<uint8_t>& f, std::size_t hi) {
 }
 }  // namespace
 
-StatusValues decodeStatusValues(const std::vector<uint8_t>& frame) {
-  StatusValues v;
-  v.channelBits = frame[2];
-  v.supplyBits = frame[3];
+StatusReading decodeStatusReading(const std::vector<uint8_t>& frame) {
+  StatusReading r;
+  r.type = frame[1];
+  r.channelBits = frame[2];
+  r.supplyBits = frame[3];
   for (std::size_t ch = 0; ch < 4; ++ch) {
-    v.present[ch] = measurementText(word(frame, 4 + 2 * ch), kUnitAmps);
-    v.highest[ch] = measurementText(word(frame, 12 + 2 * ch), kUnitAmps);
+    r.present[ch] = word(frame, 4 + 2 * ch);
+    r.highest[ch] = word(frame, 12 + 2 * ch);
   }
-  v.uin = measurementText(word(frame, 20), kUnitVolts);
-  v.uinMin = measurementText(word(frame, 22), kUnitVolts);
-  v.rated[0] = ratedCurrentText(frame[24] & 0x0F);
-  v.rated[1] = ratedCurrentText(frame[24] >> 4);
-  v.rated[2] = ratedCurrentText(frame[25] & 0x0F);
-  v.rated[3] = ratedCurrentText(frame[25] >> 4);
-  return v;
-}
-
-StatusCheck decodeStatusFrame(const std::vector<uint8_t>& frame, StatusDisplay& display) {
-  const StatusCheck check = checkStatusTelegram(frame);
-  if (check == StatusCheck::TooShort || check == StatusCheck::ForeignType) return check;
-  // The flags and the blink follow every telegram of a known model, good checksum or not.
-  setModelFlags(frame[1]);
-  display.startActivityBlink();
-  if (check == StatusCheck::Good) display.showStatus(decodeStatusValues(frame));
-  return check;
+  r.uin = word(frame, 20);
+  r.uinMin = word(frame, 22);
+  r.rated = {static_cast<uint8_t>(frame[24] & 0x0F), static_cast<uint8_t>(frame[24] >> 4),
+             static_cast<uint8_t>(frame[25] & 0x0F), static_cast<uint8_t>(frame[25] >> 4)};
+  return r;
 }
 
 }  // namespace zfuse

@@ -13,11 +13,12 @@ struct Journal {
   std::vector<std::string> events;
   bool openSucceeds = true;
   std::function<void(const QByteArray&)> watcher;  // the line's way of handing on bytes
+  bool* lineOpen = nullptr;                        // the line's own state, for a hang-up
 };
 
 class ScriptedLine : public SerialLine {
  public:
-  explicit ScriptedLine(Journal& j) : j_(j) {}
+  explicit ScriptedLine(Journal& j) : j_(j) { j_.lineOpen = &open_; }
   bool open(const QString& name, QueueSizes q) override {
     j_.events.push_back("open " + name.toStdString() + " q" + std::to_string(q.input));
     open_ = j_.openSucceeds;
@@ -54,12 +55,21 @@ class ScriptedLine : public SerialLine {
 
 class PortConnectionTest : public ::testing::Test {
  protected:
-  void SetUp() override { resetPortSelection(); }
+  void SetUp() override {
+    resetPortSelection();
+    connection.setClock([this] { return now; });
+  }
+  void TearDown() override { resetPortSelection(); }
   Journal journal;
   std::vector<uint8_t> received;
-  PortConnection connection{[this](uint8_t b) { received.push_back(b); },
-                            [this] { return std::make_unique<ScriptedLine>(journal); }};
+  qint64 now = 100000;  // milliseconds
+  PortConnection connection{
+      [this](const QByteArray& b) { received.insert(received.end(), b.begin(), b.end()); },
+      [this] { return std::make_unique<ScriptedLine>(journal); }};
   void tick(int selector) { connection.pollTick(selector); }
+  long opens(const char* what) {
+    return std::count(journal.events.begin(), journal.events.end(), std::string(what));
+  }
 };
 
 TEST_F(PortConnectionTest, FirstTickOpensCom1WithTheMonitorSettings) {
@@ -101,16 +111,54 @@ TEST_F(PortConnectionTest, EveryByteIsHandedOnInOrderAsItArrives) {
   EXPECT_EQ(std::count(journal.events.begin(), journal.events.end(), "read 60"), 0);
 }
 
-TEST_F(PortConnectionTest, FailedOpenIsNotRetriedByTicksButByOeffnecom) {
+TEST_F(PortConnectionTest, PortThatCannotOpenIsTriedAgainEveryHalfSecond) {
   journal.openSucceeds = false;
   tick(0);
+  for (int t = 0; t < 9; ++t) {
+    now += 50;
+    tick(0);
+  }
+  EXPECT_EQ(opens("open COM1 q40"), 1);  // 450 ms: not yet
+  now += 50;
   tick(0);
-  EXPECT_EQ(std::count(journal.events.begin(), journal.events.end(), "open COM1 q40"), 1);
-  EXPECT_FALSE(connection.isOpen());
+  EXPECT_EQ(opens("open COM1 q40"), 2);
   journal.openSucceeds = true;
-  connection.oeffnecom();  // a configuration dialog closed
+  now += 500;
+  tick(0);
   EXPECT_TRUE(connection.isOpen());
-  EXPECT_EQ(com_name, "COM1");
+  EXPECT_EQ(opens("open COM1 q40"), 3);
+  now += 5000;
+  tick(0);
+  EXPECT_EQ(opens("open COM1 q40"), 3);  // an open port is left alone
+}
+
+TEST_F(PortConnectionTest, LostPortIsReopenedByNameAndClosedOneIsNot) {
+  tick(2);
+  ASSERT_TRUE(connection.isOpen());
+  journal.events.clear();
+  *journal.lineOpen = false;  // a hang-up: the line closed itself
+  now += 500;
+  tick(2);
+  EXPECT_EQ(journal.events,
+            (std::vector<std::string>{"open COM3 q40", "timeouts 3/1/60/1/3", "watch"}));
+  EXPECT_TRUE(connection.isOpen());
+
+  connection.schliessecom();  // a configuration dialog takes the device
+  journal.events.clear();
+  now += 5000;
+  tick(2);
+  EXPECT_TRUE(journal.events.empty());
+  connection.oeffnecom();
+  EXPECT_TRUE(connection.isOpen());
+  EXPECT_EQ(connection.portName(), "COM3");
+}
+
+TEST_F(PortConnectionTest, StartPortOpensFirst) {
+  setStartPort(4);
+  tick(3);
+  EXPECT_EQ(journal.events.front(), "open COM4 q40");
+  EXPECT_EQ(opens("close"), 0);
+  EXPECT_EQ(com_name, "COM4");
 }
 
 TEST_F(PortConnectionTest, ReopenAfterADialogUsesThePortChosenBefore) {

@@ -143,6 +143,12 @@ TEST_F(MainWindow, SilentLineBlanksTheDisplayWithinTwoSeconds) {
   for (const char* name : kValueLabels) EXPECT_EQ(text(name), "") << name;
   for (const char* name : kWhiteFills) EXPECT_TRUE(shown(name)) << name;
   for (const char* name : kLitFills) EXPECT_FALSE(shown(name)) << name;
+  // The port list is back, so that another port can be chosen; the next telegram
+  // hides it again.
+  EXPECT_FALSE(shown("a"));
+  EXPECT_TRUE(shown("comport"));
+  send(kExample);
+  ASSERT_TRUE(waitFor([&] { return text("i1") == "1,23 Adc"; }));
   EXPECT_TRUE(shown("a"));
   EXPECT_FALSE(shown("comport"));
 }

@@ -130,7 +130,7 @@ TEST_F(Robustness, DanglingPortLinkOpensNothing) {
   QFile::link("/dev/ttyUSB-unplugged", portLinkFolder() + "/COM1");
   EXPECT_EQ(systemPortPath("COM1"), "/dev/ttyUSB-unplugged");
   EXPECT_EQ(systemPortPath("COM2"), "/dev/ttyS1");  // no link at all: the standard port
-  PortConnection connection([](uint8_t) {});
+  PortConnection connection([](const QByteArray&) {});
   resetPortSelection();
   connection.pollTick(0);
   EXPECT_FALSE(connection.isOpen());

@@ -16,6 +16,7 @@
 #include "link/portnames.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/pty.h"
+#include "tests/support/status_recorder.h"
 #include "tools/devicesim.h"
 
 namespace zfuse {
@@ -23,21 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using sim::DeviceSimulator;
-
-struct Counting : FrameAssemblerHost, StatusDisplay {
-  FrameAssembler assembler{*this};
-  int frames = 0, good = 0, bad = 0;
-  std::vector<StatusValues> shown;
-  void showActivityIndicator() override {}
-  void ausfuehren() override {
-    ++frames;
-    const auto check = decodeStatusFrame(assembler.frame_buffer, *this);
-    good += check == StatusCheck::Good;
-    bad += check != StatusCheck::Good;
-  }
-  void startActivityBlink() override {}
-  void showStatus(const StatusValues& v) override { shown.push_back(v); }
-};
 
 std::vector<uint8_t> bytesOf(const QByteArray& a) {
   return {a.begin(), a.end()};
@@ -71,12 +57,10 @@ class SimulatorTest : public ::testing::Test {
     QFile::remove(link);
     QFile::link(QString::fromStdString(slave), link);
   }
-  // Monitors the line for `duration` as the main window's poll tick does.
-  Counting monitor(std::chrono::milliseconds duration) {
-    Counting c;
-    resetPortSelection();
-    PortConnection connection([&](uint8_t b) { c.assembler.baue_string(b); });
-    connection.pollTick(0);
+  // Monitors COM1 for `duration` through the status monitor.
+  std::unique_ptr<test::StatusRecorder> monitor(std::chrono::milliseconds duration) {
+    auto c = std::make_unique<test::StatusRecorder>();
+    c->monitor.connection().open(QStringLiteral("COM1"));
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < duration.count()) {
@@ -89,25 +73,22 @@ class SimulatorTest : public ::testing::Test {
 TEST_F(SimulatorTest, StatusTelegramsOfEveryModelPassAssemblerAndDecoder) {
   for (uint8_t model : std::vector<uint8_t>{0x11, 0x13, 0x15, 0x17, 0x19}) {
     auto s = startSim(model);
-    const Counting c = monitor(700ms);
-    EXPECT_GE(c.good, 5) << sim::modelName(model);
-    EXPECT_EQ(c.bad, 0) << sim::modelName(model);
-    bool* flags[] = {&model_2ch_6a, &model_2ch_10a, &model_standard, &model_4ch_10a, &model_4ch_6a};
-    EXPECT_TRUE(*flags[(model - 0x11) / 2]) << sim::modelName(model);
-    ASSERT_FALSE(c.shown.empty());
+    const auto c = monitor(700ms);
+    EXPECT_GE(c->readings.size(), 5u) << sim::modelName(model);
+    EXPECT_EQ(c->bad, 0) << sim::modelName(model);
+    ASSERT_FALSE(c->readings.empty());
+    EXPECT_EQ(c->readings.back().type, model);
     // Rated currents follow the factory configuration.
-    const char* rated = model == 0x15 ? "8 Adc" : model == 0x17 ? "10 Adc" : "6 Adc";
-    EXPECT_EQ(c.shown.back().rated[0], rated) << sim::modelName(model);
+    const int rated = model == 0x15 ? 8 : model == 0x17 ? 10 : 6;
+    EXPECT_EQ(c->readings.back().rated[0], rated) << sim::modelName(model);
   }
 }
 
 TEST_F(SimulatorTest, StatusTelegramNeverCarriesAnEndPairInside) {
   // The uninterpreted counter bytes run through every value; the frame must stay whole.
-  struct Host : FrameAssemblerHost {
-    FrameAssembler a{*this};
+  struct Host {
     std::vector<uint8_t> frame;
-    void showActivityIndicator() override {}
-    void ausfuehren() override { frame = a.frame_buffer; }
+    FrameAssembler a{[this](const std::vector<uint8_t>& f) { frame = f; }};
   } host;
   sim::Measurements m;
   m.present = {0x00E4, 0x0016, 0x03E4, 0x0018};
@@ -123,10 +104,11 @@ TEST_F(SimulatorTest, StatusTelegramNeverCarriesAnEndPairInside) {
 
 TEST_F(SimulatorTest, BadChecksumFaultIsRejectedButStillNamesTheModel) {
   auto s = startSim(0x13, sim::kBadChecksum);
-  const Counting c = monitor(600ms);
-  EXPECT_EQ(c.good, 0);
-  EXPECT_GE(c.bad, 3);
-  EXPECT_TRUE(model_2ch_10a);
+  const auto c = monitor(600ms);
+  EXPECT_TRUE(c->readings.empty());
+  EXPECT_GE(c->bad, 3);
+  ASSERT_FALSE(c->seen.empty());
+  EXPECT_EQ(c->seen.back(), 0x13);
 }
 
 TEST_F(SimulatorTest, ReadsAndKeepsWhatWasWritten) {
