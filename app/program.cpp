@@ -1,19 +1,15 @@
 #include "app/program.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
-#include <QSocketNotifier>
-#include <csignal>
 #include <memory>
 
 #include "app/zokm32.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
 #include "link/connection.h"
+#include "link/endsignals.h"
 #include "monitor/statustelegram.h"
 #include "windowkit/windowkit.h"
 #include "windows/grafik.h"
@@ -75,38 +71,10 @@ void endProgram() {
   sprache_englisch = false;
 }
 
-namespace {
-// The write end of the pipe through which a signal reaches the event loop.
-int signalPipe[2] = {-1, -1};
-
-void onEndSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-}
-}  // namespace
-
 int runEventLoop() {
   // A signal only writes a byte; the event loop sees it and quits in its own time.
-  if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    signalPipe[0] = signalPipe[1] = -1;
-  }
-  std::unique_ptr<QSocketNotifier> notifier;
-  if (signalPipe[0] >= 0) {
-    notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {
-      char drain[16];
-      while (::read(signalPipe[0], drain, sizeof drain) > 0) {
-      }
-      QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onEndSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
-  }
+  const auto notifier = quitOnEndSignals();
   const int result = QCoreApplication::exec();
-  notifier.reset();
   endProgram();
   return result;
 }

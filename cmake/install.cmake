@@ -11,7 +11,7 @@ add_custom_command(OUTPUT ${ZFUSE_ICON_PNG}
   COMMENT "Rendering the 32 x 32 application icon")
 add_custom_target(zfuse_icon ALL DEPENDS ${ZFUSE_ICON_PNG})
 
-install(TARGETS zfuse zfuse-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zfuse zfuse-sim zfusectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES resources/desktop/zfuse.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/icons/zfuse.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

@@ -11,6 +11,7 @@ trap 'rm -rf "$root"' EXIT
 expected=(
   usr/bin/zfuse
   usr/bin/zfuse-sim
+  usr/bin/zfusectl
   usr/share/applications/zfuse.desktop
   usr/share/icons/hicolor/scalable/apps/zfuse.svg
   usr/share/icons/hicolor/32x32/apps/zfuse.png

@@ -1,0 +1,105 @@
+#include "ctl/statusoutput.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+namespace zfuse::ctl {
+
+namespace {
+// Hundredths as a number with two decimals.
+QString hundredths(uint16_t raw) {
+  return QStringLiteral("%1.%2").arg(raw / 100).arg(raw % 100, 2, 10, QLatin1Char('0'));
+}
+double value(uint16_t raw) {
+  return raw / 100.0;
+}
+}  // namespace
+
+QString isoTime(const QDateTime& time) {
+  return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString textLine(const QDateTime& time, const QString& port, const StatusReading& r) {
+  QStringList parts{isoTime(time), port, QString::fromLatin1(modelName(r.type))};
+  for (int ch = 0; ch < r.channels(); ++ch) {
+    QString channel = QStringLiteral("ch%1 ").arg(ch + 1);
+    if (!r.channelOn(ch)) {
+      channel += QStringLiteral("off");
+    } else {
+      channel += QStringLiteral("%1 A (max %2 A, rated %3 A)")
+                     .arg(hundredths(r.present[ch]), hundredths(r.highest[ch]))
+                     .arg(r.rated[ch]);
+    }
+    if (r.warning(ch)) channel += QStringLiteral(" WARNING");
+    if (r.tripped(ch)) channel += QStringLiteral(" TRIPPED");
+    parts << channel;
+  }
+  parts << QStringLiteral("Uin %1 V (min %2 V)").arg(hundredths(r.uin), hundredths(r.uinMin));
+  if (r.powerGoodLow()) parts << QStringLiteral("POWER-GOOD-LOW");
+  if (r.hardwareFault()) parts << QStringLiteral("HARDWARE-FAULT");
+  return parts.join(QStringLiteral("  "));
+}
+
+QString jsonLine(const QDateTime& time, const QString& port, const StatusReading& r) {
+  QJsonArray channels;
+  for (int ch = 0; ch < 4; ++ch) {
+    QJsonObject c{{QStringLiteral("channel"), ch + 1}};
+    const bool exists = ch < r.channels();
+    const bool on = r.channelOn(ch);
+    c[QStringLiteral("present")] = on ? QJsonValue(value(r.present[ch])) : QJsonValue();
+    c[QStringLiteral("maximum")] = on ? QJsonValue(value(r.highest[ch])) : QJsonValue();
+    c[QStringLiteral("rated")] = on ? QJsonValue(r.rated[ch]) : QJsonValue();
+    c[QStringLiteral("warning")] = exists ? QJsonValue(r.warning(ch)) : QJsonValue();
+    c[QStringLiteral("tripped")] = exists ? QJsonValue(r.tripped(ch)) : QJsonValue();
+    channels.append(c);
+  }
+  const QJsonObject o{{QStringLiteral("time"), isoTime(time)},
+                      {QStringLiteral("port"), port},
+                      {QStringLiteral("model"), QString::fromLatin1(modelName(r.type))},
+                      {QStringLiteral("type"), r.type},
+                      {QStringLiteral("channels"), channels},
+                      {QStringLiteral("uin"), value(r.uin)},
+                      {QStringLiteral("uinMin"), value(r.uinMin)},
+                      {QStringLiteral("powerGoodLow"), r.powerGoodLow()},
+                      {QStringLiteral("hardwareFault"), r.hardwareFault()}};
+  return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QString csvHeader() {
+  QStringList columns{QStringLiteral("time"), QStringLiteral("port"), QStringLiteral("model")};
+  for (int ch = 1; ch <= 4; ++ch) {
+    columns << QStringLiteral("i%1").arg(ch) << QStringLiteral("i%1_max").arg(ch)
+            << QStringLiteral("i%1_rated").arg(ch);
+  }
+  columns << QStringLiteral("uin") << QStringLiteral("uin_min");
+  for (int ch = 1; ch <= 4; ++ch) {
+    columns << QStringLiteral("warning%1").arg(ch) << QStringLiteral("tripped%1").arg(ch);
+  }
+  columns << QStringLiteral("power_good_low") << QStringLiteral("hardware_fault");
+  return columns.join(QLatin1Char(','));
+}
+
+QString csvLine(const QDateTime& time, const QString& port, const StatusReading& r) {
+  // No field can hold a comma, a quote or a line break, so none is quoted.
+  QStringList cells{isoTime(time), port, QString::fromLatin1(modelName(r.type))};
+  for (int ch = 0; ch < 4; ++ch) {
+    if (r.channelOn(ch)) {
+      cells << hundredths(r.present[ch]) << hundredths(r.highest[ch])
+            << QString::number(r.rated[ch]);
+    } else {
+      cells << QString() << QString() << QString();
+    }
+  }
+  cells << hundredths(r.uin) << hundredths(r.uinMin);
+  const auto bit = [](bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); };
+  for (int ch = 0; ch < 4; ++ch) {
+    const bool exists = ch < r.channels();
+    cells << (exists ? bit(r.warning(ch)) : QString()) << (exists ? bit(r.tripped(ch)) : QString());
+  }
+  cells << bit(r.powerGoodLow()) << bit(r.hardwareFault());
+  return cells.join(QLatin1Char(','));
+}
+
+}  // namespace zfuse::ctl

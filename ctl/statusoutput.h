@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include "monitor/statustelegram.h"
+
+namespace zfuse::ctl {
+
+enum class Format { Text, Json, Csv };
+
+// One decoded status telegram as a line of output, without its line end. Numbers in
+// amperes and volts with a decimal point; a channel that is switched off or that the
+// model lacks has no current values (empty in text and CSV, null in JSON).
+QString textLine(const QDateTime& time, const QString& port, const StatusReading& reading);
+QString jsonLine(const QDateTime& time, const QString& port, const StatusReading& reading);
+QString csvHeader();
+QString csvLine(const QDateTime& time, const QString& port, const StatusReading& reading);
+
+// The local time with milliseconds and its offset, ISO 8601.
+QString isoTime(const QDateTime& time);
+
+}  // namespace zfuse::ctl
