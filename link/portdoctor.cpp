@@ -13,26 +13,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/portlock.h"
 #include "link/portnames.h"
 
 namespace zfuse {
 
 namespace {
-
-// The folders serial lock files live in, in the order the serial library tries them.
-const char* const kLockFolders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
-                                    "/var/spool/uucp",   "/tmp",       "/var/tmp",
-                                    "/var/lock/lockdev", "/run/lock"};
-
-QString processName(qint64 pid) {
-  QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-  if (!comm.open(QIODevice::ReadOnly)) return QStringLiteral("?");
-  return QString::fromLocal8Bit(comm.readLine()).trimmed();
-}
-
-bool processRuns(qint64 pid) {
-  return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
 
 // The processes other than this one that have `device` open.
 QStringList holdersOf(const QString& device) {
@@ -51,19 +37,6 @@ QStringList holdersOf(const QString& device) {
   return holders;
 }
 
-// The lock file an open of `device` takes, if one is there: its path and the process
-// named in it.
-struct Lock {
-  QString path;
-  qint64 pid = 0;
-};
-Lock lockOf(const QString& device) {
-  const QString path = portLockFile(device);
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return {};
-  return {path, QString::fromLatin1(file.readLine()).trimmed().toLongLong()};
-}
-
 QString groupOf(const QString& device) {
   struct stat st {};
   if (::stat(QFile::encodeName(device).constData(), &st) != 0) return {};
@@ -74,13 +47,8 @@ QString groupOf(const QString& device) {
 }  // namespace
 
 QString portLockFile(const QString& device) {
-  QString name = QFileInfo(device).absoluteFilePath().mid(5);  // without "/dev/"
-  name.replace(QLatin1Char('/'), QLatin1Char('_'));
-  for (const char* folder : kLockFolders) {
-    const QString path = QString::fromLatin1(folder) + QStringLiteral("/LCK..") + name;
-    if (QFileInfo::exists(path)) return path;
-  }
-  return {};
+  const PortLock lock = examinePortLock(device);
+  return lock.state == PortLock::None ? QString() : lock.path;
 }
 
 PortDiagnosis diagnosePort(const QString& comName) {
@@ -106,9 +74,16 @@ PortDiagnosis diagnosePort(const QString& comName) {
   }
 
   QString staleNote;
-  const Lock lock = lockOf(d.device);
-  if (!lock.path.isEmpty()) {
-    if (processRuns(lock.pid) && lock.pid != ::getpid()) {
+  const PortLock lock = examinePortLock(d.device);
+  if (lock.state == PortLock::Invalid) {
+    d.verdict = QStringLiteral(
+                    "busy (invalid lock file %1: not a lock a program wrote; remove it "
+                    "if no program uses the port)")
+                    .arg(lock.path);
+    return d;
+  }
+  if (lock.state == PortLock::Live || lock.state == PortLock::Stale) {
+    if (lock.state == PortLock::Live) {
       d.verdict = QStringLiteral("busy: held by process %1 (%2), lock file %3")
                       .arg(lock.pid)
                       .arg(processName(lock.pid), lock.path);

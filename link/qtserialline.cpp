@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "link/portlock.h"
 #include "link/portnames.h"
 #include "link/serialline.h"
 
@@ -27,6 +28,12 @@ class QtSerialLine final : public SerialLine {
     // Without this a Linux tty keeps XON/XOFF on and swallows the type bytes 0x11/0x13.
     port_.setFlowControl(QSerialPort::NoFlowControl);
     port_.setReadBufferSize(kReadBufferBytes);
+    // The lock is looked at first: a lock of a running program means busy, whatever
+    // program wrote it, and a planted file that is no lock must not be opened at all.
+    // Only the lock of a program that is gone is taken over.
+    const PortLock lock = examinePortLock(systemPortPath(comName));
+    if (lock.state == PortLock::Live || lock.state == PortLock::Invalid) return false;
+    removeStaleLock(lock);
     // Exclusive: Qt takes the port's lock file (which holds for root too) and TIOCEXCL.
     if (!port_.open(QIODevice::ReadWrite)) return false;
     // A port opened afresh starts empty, so a reply starts with the device's first byte.
