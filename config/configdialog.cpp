@@ -7,11 +7,11 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
-#include <QSaveFile>
 #include <cmath>
 
 #include "config/configfile.h"
 #include "config/parameterset.h"
+#include "config/safefile.h"
 #include "link/command.h"
 #include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
@@ -219,19 +219,6 @@ const FileQuestion kSaveQuestion{
     {QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*.*)")},
     QStringLiteral("txt")};
 
-// Replaces the file at `path` with `text` as a whole or not at all: the old file stays
-// until the new one is complete on disk. Every write's count is checked, since a short
-// write on a full disk can otherwise pass for a success.
-bool saveWhole(const QString& path, const std::string& text) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-  const auto size = static_cast<qint64>(text.size());
-  if (file.write(text.data(), size) != size) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
-}
 }  // namespace
 
 void ConfigDialog::speichernClick() {
@@ -244,8 +231,15 @@ void ConfigDialog::speichernClick() {
   }
   const QString path = Modal::askFileName(this, kSaveQuestion);
   if (path.isEmpty()) return;
-  // A file that cannot be written must not go unnoticed, nor cost the old one.
-  if (!saveWhole(path, fileText())) showMessage(kFileNotSavedDe, kFileNotSavedEn, true);
+  // A file that cannot be written must not go unnoticed, nor cost the old one; and a
+  // save that worked says so, as a load does.
+  const std::string text = fileText();
+  if (!saveFileWhole(path, QByteArray(text.data(), static_cast<qsizetype>(text.size())))) {
+    showMessage(kFileNotSavedDe, kFileNotSavedEn, true);
+    return;
+  }
+  showMessage(kFileSavedDe, kFileSavedEn, false);
+  startCleanUp();
 }
 
 void ConfigDialog::oeffnenClick() {

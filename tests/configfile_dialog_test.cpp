@@ -2,16 +2,22 @@
 // dialogs and the error box are answered through their seams.
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
 
 #include "app/zokm32.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
+#include "config/safefile.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/dialog_fixture.h"
 #include "windowkit/modal.h"
@@ -92,7 +98,12 @@ TEST_F(FileDialogs, FactorySettingsSaveAsTheExampleFiles) {
   EXPECT_EQ(questions[0].kind, FileQuestion::Save);
   EXPECT_EQ(questions[0].filters, (QStringList{"Text files (*.txt)", "All files (*.*)"}));
   EXPECT_EQ(questions[0].defaultSuffix, "txt");
-  EXPECT_EQ(status(), "");  // saving reports nothing
+  // A save says so, black, and the message goes with the clean-up tick.
+  EXPECT_EQ(status(), "Datei gespeichert");
+  EXPECT_EQ(statusColour(), QColor(Qt::black));
+  EXPECT_TRUE(dialog()->Timer3->isActive());
+  dialog()->Timer3Timer();
+  EXPECT_EQ(status(), "");
   para->close();
 
   openDialog(kType4ch10A);
@@ -307,6 +318,74 @@ TEST_F(FileDialogs, FailedSaveIsReportedAndKeepsTheOldFile) {
 
   save(old);  // and with room again it is replaced whole
   EXPECT_EQ(contentOf(old), kStandardDefaults);
+}
+
+TEST_F(FileDialogs, SaveNeverReplacesWhatIsNotAFile) {
+  openDialog(kTypeStandard);
+  click("Button3");
+  const QByteArray node = QFile::encodeName(path("node"));
+  const QByteArray fifo = QFile::encodeName(path("fifo"));
+  // A character device of the test's own (the numbers of /dev/null), never one in /dev.
+  ASSERT_EQ(::mknod(node.constData(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  ASSERT_EQ(::mkfifo(fifo.constData(), 0666), 0);
+  QFile::link(path("node"), path("to-node"));
+  QFile::link(path("fifo"), path("to-fifo"));
+  QFile::link(path("loop-a"), path("loop-b"));
+  QFile::link(path("loop-b"), path("loop-a"));
+  const QStringList before =
+      QDir(dir.path())
+          .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden);
+  for (const char* target : {"node", "fifo", "to-node", "to-fifo", "loop-a"}) {
+    save(path(target));
+    EXPECT_EQ(status(), "Datei konnte nicht gespeichert werden") << target;
+    EXPECT_EQ(statusColour(), QColor(Qt::red)) << target;
+  }
+  struct stat st {};
+  ASSERT_EQ(::lstat(node.constData(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  ASSERT_EQ(::lstat(fifo.constData(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
+            before);  // nothing created, nothing replaced
+
+  // A link to a regular file saves into that file and keeps the link.
+  writeFile(path("real.txt"), "old");
+  QFile::link("real.txt", path("to-real"));
+  save(path("to-real"));
+  EXPECT_EQ(status(), "Datei gespeichert");
+  EXPECT_EQ(contentOf(path("real.txt")), kStandardDefaults);
+  EXPECT_TRUE(QFileInfo(path("to-real")).isSymLink());
+}
+
+TEST(SafeFile, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  QTemporaryDir top;
+  const QString folder = top.path() + "/locked";
+  ASSERT_TRUE(QDir().mkdir(folder));
+  const QString file = folder + "/config.txt";
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("old");
+  }
+  ::chmod(QFile::encodeName(top.path()).constData(), 0755);
+  ::chmod(QFile::encodeName(folder).constData(), 0555);
+  ::chmod(QFile::encodeName(file).constData(), 0666);
+  // As a user without root's powers, who cannot make a temporary file beside it.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    ::_exit(saveFileWhole(file, "new contents") ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), "new contents");
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"config.txt"});
 }
 
 TEST_F(FileDialogs, HugeAndEndlessFilesFailTheLengthCheckPromptly) {
