@@ -19,17 +19,6 @@ const char* const kDescription =
     "(default ~/.config/zfuse/ports/COMn) points at, or /dev/ttyS<n-1> without a link:\n"
     "  mkdir -p ~/.config/zfuse/ports && ln -s /dev/ttyUSB0 ~/.config/zfuse/ports/COM1";
 
-int reportPorts() {
-  int openable = 0;
-  for (int n = 1; n <= zfuse::kPortCount; ++n) {
-    const auto d = zfuse::diagnosePort(QStringLiteral("COM%1").arg(n));
-    std::printf("%s\n", zfuse::portReportLine(d).toLocal8Bit().constData());
-    if (d.openable) ++openable;
-  }
-  std::printf("%d of %d ports can be opened now.\n", openable, zfuse::kPortCount);
-  return 0;
-}
-
 int usageError(const QString& message) {
   std::fprintf(stderr, "zfuse: %s\nTry 'zfuse --help'.\n", message.toLocal8Bit().constData());
   return 2;
@@ -75,7 +64,10 @@ int main(int argc, char** argv) {
     std::printf("zfuse %s\n", zfuse::kVersion);
     return 0;
   }
-  if (parser.isSet(ports)) return reportPorts();
+  if (parser.isSet(ports)) {
+    return zfuse::reportPorts(
+        [](const QString& line) { std::printf("%s\n", line.toLocal8Bit().constData()); });
+  }
 
   zfuse::StartOptions options;
   if (parser.isSet(port)) {

@@ -38,7 +38,8 @@ const char* const kDescription =
     "  ports    for COM1 ... COM11, the device each name leads to and whether it can be\n"
     "           opened now (the port doctor)\n"
     "\n"
-    "Exit codes: 0 success, 2 usage, 7 a port cannot be opened (the reason is shown).\n"
+    "Exit codes: 0 success, 2 usage, 7 a port cannot be opened (the reason is shown);\n"
+    "ports: 0 when at least one port can be opened, 1 otherwise.\n"
     "Status ends after --count telegrams of every port, after --seconds, or on Ctrl-C.\n"
     "Telegrams with a wrong check byte are counted, not printed; the counts go to\n"
     "standard error at the end (and, with --summary, as a last JSON object).";
@@ -58,17 +59,6 @@ int usageError(const QString& message) {
 QString portName(const QString& text) {
   static const QRegularExpression pattern(QStringLiteral("^COM([1-9]|1[01])$"));
   return pattern.match(text).hasMatch() ? text : QString();
-}
-
-int reportPorts() {
-  int openable = 0;
-  for (int n = 1; n <= kPortCount; ++n) {
-    const auto d = diagnosePort(QStringLiteral("COM%1").arg(n));
-    print(portReportLine(d));
-    if (d.openable) ++openable;
-  }
-  print(QStringLiteral("%1 of %2 ports can be opened now.").arg(openable).arg(kPortCount));
-  return kSuccess;
 }
 
 struct StatusOptions {
@@ -197,7 +187,7 @@ int run(int argc, char** argv) {
         parser.isSet(format) || parser.isSet(summary)) {
       return usageError(QStringLiteral("ports takes no options"));
     }
-    return reportPorts();
+    return zfuse::reportPorts(print);
   }
   if (command != QLatin1String("status")) {
     return usageError(QStringLiteral("unknown command '%1'; commands: status, ports").arg(command));

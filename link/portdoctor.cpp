@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/connection.h"
 #include "link/portlock.h"
 #include "link/portnames.h"
 
@@ -146,6 +147,17 @@ PortDiagnosis diagnosePort(const QString& comName) {
 QString portReportLine(const PortDiagnosis& d) {
   return QStringLiteral("%1  %2  (%3)  %4")
       .arg(d.com.leftJustified(5), d.device, d.source, d.verdict);
+}
+
+int reportPorts(const std::function<void(const QString&)>& printLine) {
+  int openable = 0;
+  for (int n = 1; n <= kPortCount; ++n) {
+    const PortDiagnosis d = diagnosePort(QStringLiteral("COM%1").arg(n));
+    printLine(portReportLine(d));
+    if (d.openable) ++openable;
+  }
+  printLine(QStringLiteral("%1 of %2 ports can be opened now.").arg(openable).arg(kPortCount));
+  return openable > 0 ? 0 : 1;
 }
 
 }  // namespace zfuse

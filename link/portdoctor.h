@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace zfuse {
 
@@ -24,5 +25,10 @@ QString portLockFile(const QString& device);
 
 // One line of the report: name, device, why, verdict.
 QString portReportLine(const PortDiagnosis& d);
+
+// The whole report of COM1 ... COM11 and a summary line, one line each through
+// `printLine`. Returns the exit code of the report: 0 when at least one port can be
+// opened now, 1 otherwise.
+int reportPorts(const std::function<void(const QString&)>& printLine);
 
 }  // namespace zfuse

@@ -201,11 +201,23 @@ TEST_F(Zfusectl, SecondProgramOnAPortIsRefusedAndSignalEndsCleanly) {
   EXPECT_EQ(again.exit, 0) << again.err.toStdString();
 }
 
-TEST_F(Zfusectl, PortsReportsEveryPort) {
-  const Result r = run({"ports"});
-  EXPECT_EQ(r.exit, 0);
+TEST_F(Zfusectl, PortsReportsEveryPortAndSaysWhetherAnyCanBeOpened) {
+  // Every name leads to an adapter that is not plugged in: nothing to open.
+  for (int n = 1; n <= 11; ++n) {
+    QFile::link(QStringLiteral("/dev/ttyUSB-gone%1").arg(n),
+                portLinkFolder() + QStringLiteral("/COM%1").arg(n));
+  }
+  Result r = run({"ports"});
+  EXPECT_EQ(r.exit, 1);
   EXPECT_TRUE(r.out.contains("COM1 ")) << r.out.toStdString();
   EXPECT_TRUE(r.out.contains("COM11 "));
+  EXPECT_TRUE(r.out.contains("0 of 11 ports can be opened now."));
+  // One fuse on COM1: that is enough.
+  QFile::remove(portLinkFolder() + "/COM1");
+  startDevice(0x17);
+  r = run({"ports"});
+  EXPECT_EQ(r.exit, 0);
+  EXPECT_TRUE(r.out.contains("1 of 11 ports can be opened now.")) << r.out.toStdString();
 }
 
 }  // namespace
