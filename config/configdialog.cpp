@@ -28,6 +28,7 @@ ConfigDialog::ConfigDialog(QWidget* parent, QPoint designPosition)
   Timer3 = namedTimer(this, "Timer3", kCleanUpPeriodMs);
   connect(Timer1, &QTimer::timeout, this, &ConfigDialog::Timer1Timer);
   connect(Timer3, &QTimer::timeout, this, &ConfigDialog::Timer3Timer);
+  closeOnEscape(this);
 }
 
 void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QLabel* versionText,

@@ -3,8 +3,9 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
-#include <QSvgRenderer>
 #include <QMenuBar>
+#include <QShortcut>
+#include <QSvgRenderer>
 #include <QTimer>
 
 #include "windowkit/desktop.h"
@@ -48,8 +49,7 @@ void sharpenPictures(QWidget* window) {
   for (QLabel* label : window->findChildren<QLabel*>()) {
     const QString svg = label->property("svg").toString();
     if (svg.isEmpty()) continue;
-    const QSize size =
-        label->hasScaledContents() ? label->size() : QSvgRenderer(svg).defaultSize();
+    const QSize size = label->hasScaledContents() ? label->size() : QSvgRenderer(svg).defaultSize();
     label->setPixmap(QIcon(svg).pixmap(size, label->devicePixelRatioF()));
   }
 }
@@ -62,6 +62,12 @@ void showOnTop(QWidget* window) {
   window->show();
   window->raise();
   window->activateWindow();
+}
+
+void closeOnEscape(QWidget* window) {
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+  escape->setContext(Qt::WindowShortcut);
+  QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
 }
 
 }  // namespace zfuse

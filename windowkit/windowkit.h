@@ -29,6 +29,10 @@ void placeConfigDialog(QWidget* dialog, QPoint designPosition);
 // at its own size.
 void sharpenPictures(QWidget* window);
 
+// Esc closes the window the ordinary way (its close handler runs), so that it can be
+// closed from the keyboard and where no window manager draws a close box.
+void closeOnEscape(QWidget* window);
+
 // Shows a window above all other windows of the desktop.
 void showOnTop(QWidget* window);
 

@@ -2,6 +2,7 @@
 
 #include "ui_grafik.h"
 #include "windowkit/desktop.h"
+#include "windowkit/windowkit.h"
 
 namespace zfuse {
 
@@ -10,6 +11,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(900, 535);
+  closeOnEscape(this);
   FormCreate();
 }
 

@@ -4,6 +4,7 @@
 
 #include "ui_information.h"
 #include "windowkit/modal.h"
+#include "windowkit/windowkit.h"
 
 namespace zfuse {
 
@@ -16,6 +17,7 @@ TInfo::TInfo(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TInfo>(
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setWindowIcon(QIcon(QStringLiteral(":/icons/zfuse.svg")));
+  closeOnEscape(this);
   setFixedSize(729, 220);
   move(kDesignPosition);
   connect(ui->Button1, &QPushButton::clicked, this, &TInfo::Button1Click);
