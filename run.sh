@@ -13,7 +13,8 @@ usage: ./run.sh [--sim] [--model NAME] [--fault NAME]... [--help]
 Installs the Debian packages the tool needs (once), builds it and starts the main window.
 With no device attached, the bundled device simulator stands in on COM1; with a USB
 serial adapter attached (/dev/ttyUSB*, /dev/ttyACM*) and no simulator asked for, COM1
-leads to the adapter. Without a display the window is served over VNC on localhost:5900.
+leads to the adapter. Without a display the window is served over VNC on this machine
+only (localhost:5900, or the next free port; the port in use is printed).
 
   --sim          use the simulator even when an adapter is attached
   --model NAME   the simulated fuse (implies --sim): ${models[*]}
@@ -69,9 +70,82 @@ if [ "$use_sim" = auto ]; then
   if [ -n "$adapter" ]; then use_sim=no; else use_sim=yes; fi
 fi
 
+# Every way out (window closed, Ctrl-C, the simulator ending) stops what was started
+# here and removes the temporary folder.
+work=$(mktemp -d)
+sim_pid=""
+tool_pid=""
+xvfb_pid=""
+vnc_pid=""
+cleanup() {
+  trap - EXIT INT TERM HUP
+  local pid
+  for pid in "$tool_pid" "$sim_pid" "$vnc_pid" "$xvfb_pid"; do
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+listening() {  # listening PORT: the addresses something listens on at that TCP port
+  ss -ltnH "sport = :$1" | awk '{print $4}'
+}
+
+# Without a display the window is drawn on a virtual X display and served by a VNC
+# server that listens on the loopback address only, on the first free port from 5900.
+serve_headless() {
+  local port="" p display="" d
+  for p in $(seq 5900 5999); do
+    if [ -z "$(listening "$p")" ]; then
+      port=$p
+      break
+    fi
+  done
+  [ -n "$port" ] || {
+    echo "run.sh: no free VNC port between 5900 and 5999; stop another VNC server" >&2
+    exit 1
+  }
+  for d in $(seq 90 189); do
+    if [ ! -e "/tmp/.X11-unix/X$d" ] && [ ! -e "/tmp/.X$d-lock" ]; then
+      display=$d
+      break
+    fi
+  done
+  [ -n "$display" ] || {
+    echo "run.sh: no free X display number for the virtual screen" >&2
+    exit 1
+  }
+  Xvfb ":$display" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    sleep 0.1
+  done
+  x11vnc -display ":$display" -localhost -rfbport "$port" -forever -shared -nopw -quiet \
+    >"$work/vnc.out" 2>&1 &
+  vnc_pid=$!
+  for _ in $(seq 50); do
+    [ -n "$(listening "$port")" ] && break
+    kill -0 "$vnc_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -z "$(listening "$port")" ]; then
+    echo "run.sh: the VNC server did not start on localhost:$port:" >&2
+    cat "$work/xvfb.out" "$work/vnc.out" >&2
+    exit 1
+  fi
+  export DISPLAY=":$display"
+  unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+  echo "No display: connect a VNC viewer to localhost:$port (this machine only; from"
+  echo "another one: ssh -L $port:localhost:$port $(id -un)@$(hostname), then localhost:$port)."
+}
+
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  export QT_QPA_PLATFORM=vnc:size=1280x900
-  echo "No display: connect a VNC viewer to localhost:5900."
+  serve_headless
 fi
 
 if [ "$use_sim" = no ]; then
@@ -81,25 +155,14 @@ if [ "$use_sim" = no ]; then
     ln -sfn "$adapter" "$links/COM1"
     echo "COM1 now leads to $adapter ($links/COM1)."
   fi
-  exec build/app/zfuse
+  build/app/zfuse &
+  tool_pid=$!
+  status=0
+  wait "$tool_pid" || status=$?
+  exit "$status"
 fi
 
 # The simulator's COM1 link lives in a private folder, so the user's own links stay.
-# Every way out (window closed, Ctrl-C, the simulator ending) stops both and removes it.
-work=$(mktemp -d)
-sim_pid=""
-tool_pid=""
-cleanup() {
-  trap - EXIT INT TERM HUP
-  [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null || true
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
 
 export XDG_CONFIG_HOME=$work/config
 mkfifo "$work/commands"

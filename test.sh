@@ -47,6 +47,8 @@ for bad in "--bogus" "--port COM12" "--language fr" "stray"; do
   [ "$status" -eq 2 ] || { echo "zfuse $bad exited $status, not 2" >&2; exit 1; }
 done
 ./run.sh --help | grep -q "noanswer" || { echo "run.sh --help lists no faults" >&2; exit 1; }
+echo "== run command without a display: VNC on the loopback address only"
+tools/check-headless.sh
 echo "== zfusectl needs no window system"
 if ldd build/ctl/zfusectl | grep -E "libQt6(Gui|Widgets)"; then
   echo "zfusectl links a window library" >&2
