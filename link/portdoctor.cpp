@@ -62,6 +62,15 @@ PortDiagnosis diagnosePort(const QString& comName) {
   d.source = linked ? QStringLiteral("link %1").arg(link)
                     : QStringLiteral("standard port, no link %1").arg(link);
 
+  if (d.device.isEmpty()) {
+    d.source = QStringLiteral("ports folder %1").arg(portLinkFolder());
+    d.verdict = QStringLiteral(
+                    "cannot tell: the ports folder %1 cannot be examined (permission "
+                    "denied), so the port stays closed; give it back to your user or "
+                    "set XDG_CONFIG_HOME to a folder of your own")
+                    .arg(portLinkFolder());
+    return d;
+  }
   if (!QFileInfo::exists(d.device)) {
     d.verdict = linked ? QStringLiteral(
                              "link points to %1, which does not exist: is the adapter "

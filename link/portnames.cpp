@@ -1,8 +1,12 @@
 #include "link/portnames.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
 
 namespace zfuse {
 
@@ -16,7 +20,16 @@ QString systemPortPath(const QString& comName) {
 #ifdef Q_OS_WIN
   return comName;
 #else
-  const QFileInfo link(portLinkFolder() + QLatin1Char('/') + comName);
+  const QString linkPath = portLinkFolder() + QLatin1Char('/') + comName;
+  struct stat st {};
+  if (::lstat(QFile::encodeName(linkPath).constData(), &st) != 0 && errno != ENOENT &&
+      errno != ENOTDIR) {
+    // The ports folder cannot be examined (another user's, or unreadable): whether a
+    // link is there cannot be told, so the port leads nowhere rather than to a standard
+    // port the operator may not mean.
+    return {};
+  }
+  const QFileInfo link(linkPath);
   if (link.exists()) return link.canonicalFilePath();
   // A link whose device is gone (an unplugged adapter) means that device or nothing:
   // never fall back to another port the operator did not choose.

@@ -8,7 +8,8 @@ namespace zfuse {
 // a link named like the port in $XDG_CONFIG_HOME/zfuse/ports/ (default
 // ~/.config/zfuse/ports/) when it exists, resolved to the device it points at (a link
 // to a device that is gone gives that missing device, which cannot be opened), else the
-// n-th standard serial port /dev/ttyS<n-1>.
+// n-th standard serial port /dev/ttyS<n-1>. Empty when the ports folder cannot be
+// examined (no permission): then no port can be told, and none is opened.
 QString systemPortPath(const QString& comName);
 
 // The folder that holds the COMn links.

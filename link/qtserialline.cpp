@@ -20,7 +20,9 @@ class QtSerialLine final : public SerialLine {
     // The queue sizes are a recommendation to the driver; the operating systems Qt
     // runs on size their serial queues themselves, so the request has no effect here.
     port_.close();
-    port_.setPortName(systemPortPath(comName));
+    const QString device = systemPortPath(comName);
+    if (device.isEmpty()) return false;  // where the port leads cannot be told
+    port_.setPortName(device);
     port_.setBaudRate(kBaudRate);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -31,7 +33,7 @@ class QtSerialLine final : public SerialLine {
     // The lock is looked at first: a lock of a running program means busy, whatever
     // program wrote it, and a planted file that is no lock must not be opened at all.
     // Only the lock of a program that is gone is taken over.
-    const PortLock lock = examinePortLock(systemPortPath(comName));
+    const PortLock lock = examinePortLock(device);
     if (lock.state == PortLock::Live || lock.state == PortLock::Invalid) return false;
     removeStaleLock(lock);
     // Exclusive: Qt takes the port's lock file (which holds for root too) and TIOCEXCL.

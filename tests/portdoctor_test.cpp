@@ -132,5 +132,27 @@ TEST_F(PortDoctor, PermissionDeniedForAnotherUser) {
   EXPECT_TRUE(report.contains("ports can be opened now."));
 }
 
+TEST_F(PortDoctor, PortsFolderThatCannotBeExaminedOpensNothing) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  if (QProcess::execute("runuser", {"-u", "nobody", "--", "true"}) != 0) {
+    GTEST_SKIP() << "cannot run as nobody here";
+  }
+  test::PtyPair line;
+  QTemporaryDir config;  // root's, mode 0700: nobody cannot look inside
+  QDir().mkpath(config.path() + "/zfuse/ports");
+  QFile::link(QString::fromStdString(line.slavePath()), config.path() + "/zfuse/ports/COM1");
+  QProcess doctor;
+  doctor.start("runuser", {"-u", "nobody", "--", "env", "XDG_CONFIG_HOME=" + config.path(),
+                           ZFUSE_BINARY, "--ports"});
+  ASSERT_TRUE(doctor.waitForFinished(10000));
+  const QStringList lines = QString::fromLocal8Bit(doctor.readAllStandardOutput()).split('\n');
+  ASSERT_GE(lines.size(), 11);
+  for (int n = 0; n < 11; ++n) {
+    EXPECT_TRUE(lines[n].contains("cannot tell: the ports folder")) << lines[n].toStdString();
+    EXPECT_FALSE(lines[n].contains("/dev/ttyS")) << lines[n].toStdString();
+  }
+  EXPECT_EQ(doctor.exitCode(), 1);
+}
+
 }  // namespace
 }  // namespace zfuse
