@@ -42,6 +42,9 @@ void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QL
 }
 
 void ConfigDialog::attachFileMenu(QAction* oeffnen, QAction* speichern, QAction* schliessen) {
+  // Ctrl+O and Ctrl+S open and save from the keyboard.
+  oeffnen->setShortcut(QKeySequence::Open);
+  speichern->setShortcut(QKeySequence::Save);
   connect(oeffnen, &QAction::triggered, this, &ConfigDialog::oeffnenClick);
   connect(speichern, &QAction::triggered, this, &ConfigDialog::speichernClick);
   connect(schliessen, &QAction::triggered, this, &ConfigDialog::schliessenClick);
