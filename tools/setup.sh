@@ -12,7 +12,7 @@ zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation xvfb xauth x11vnc iproute2)
 # What the tests, the fuzzing, the pictures and the package check add.
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  dpkg-dev file)
+  dpkg-dev file lintian)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
