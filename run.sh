@@ -70,8 +70,8 @@ if [ "$use_sim" = auto ]; then
   if [ -n "$adapter" ]; then use_sim=no; else use_sim=yes; fi
 fi
 
-# Every way out (window closed, Ctrl-C, the simulator ending) stops what was started
-# here and removes the temporary folder.
+# Every way out (window closed, Ctrl-C, SIGTERM, SIGHUP, the simulator or a VNC helper
+# ending) stops what was started here and removes the temporary folder.
 work=$(mktemp -d)
 sim_pid=""
 tool_pid=""
@@ -79,9 +79,14 @@ xvfb_pid=""
 vnc_pid=""
 cleanup() {
   trap - EXIT INT TERM HUP
+  # The tool first, so that it does not see its display vanish before it ends.
+  if [ -n "$tool_pid" ]; then
+    kill "$tool_pid" 2>/dev/null || true
+    wait "$tool_pid" 2>/dev/null || true
+  fi
   local pid
-  for pid in "$tool_pid" "$sim_pid" "$vnc_pid" "$xvfb_pid"; do
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  for pid in "$sim_pid" "$vnc_pid" "$xvfb_pid"; do
+    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
   done
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -91,57 +96,95 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
+# Without a login session the toolkit would leave its runtime folder in /tmp.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR=$work/runtime
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+
 listening() {  # listening PORT: the addresses something listens on at that TCP port
   ss -ltnH "sport = :$1" | awk '{print $4}'
 }
 
 # Without a display the window is drawn on a virtual X display and served by a VNC
 # server that listens on the loopback address only, on the first free port from 5900.
+# Xvfb picks a free display number itself (-displayfd), so it never shares one. x11vnc
+# reads no ~/.x11vncrc that could open it wider, and serves IPv4 only: with IPv6 on, a
+# port taken on 127.0.0.1 would quietly leave it listening on [::1] alone, behind
+# another program's localhost.
 serve_headless() {
-  local port="" p display="" d
+  local port p display=""
+  Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" \
+    >"$work/xvfb.out" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    display=$(cat "$work/display" 2>/dev/null || true)
+    [[ $display =~ ^[0-9]+$ ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if ! [[ $display =~ ^[0-9]+$ ]]; then
+    echo "run.sh: the virtual X screen (Xvfb) did not start:" >&2
+    cat "$work/xvfb.out" >&2
+    exit 1
+  fi
   for p in $(seq 5900 5999); do
-    if [ -z "$(listening "$p")" ]; then
+    [ -z "$(listening "$p")" ] || continue
+    x11vnc -display ":$display" -localhost -noipv6 -norc -rfbport "$p" -forever -shared \
+      -nopw -quiet >"$work/vnc.out" 2>&1 &
+    vnc_pid=$!
+    for _ in $(seq 100); do
+      grep -q "^PORT=$p\$" "$work/vnc.out" && break
+      kill -0 "$vnc_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if grep -q "^PORT=$p\$" "$work/vnc.out"; then
       port=$p
       break
     fi
+    kill "$vnc_pid" 2>/dev/null || true
+    wait "$vnc_pid" 2>/dev/null || true
+    vnc_pid=""
+    # Taken since the look above: on to the next port. Anything else is an error.
+    if ! grep -q "could not obtain listening port" "$work/vnc.out"; then
+      echo "run.sh: the VNC server did not start on localhost:$p:" >&2
+      cat "$work/vnc.out" >&2
+      exit 1
+    fi
   done
-  [ -n "$port" ] || {
+  [ -n "${port:-}" ] || {
     echo "run.sh: no free VNC port between 5900 and 5999; stop another VNC server" >&2
     exit 1
   }
-  for d in $(seq 90 189); do
-    if [ ! -e "/tmp/.X11-unix/X$d" ] && [ ! -e "/tmp/.X$d-lock" ]; then
-      display=$d
-      break
-    fi
-  done
-  [ -n "$display" ] || {
-    echo "run.sh: no free X display number for the virtual screen" >&2
-    exit 1
-  }
-  Xvfb ":$display" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X$display" ] && break
-    sleep 0.1
-  done
-  x11vnc -display ":$display" -localhost -rfbport "$port" -forever -shared -nopw -quiet \
-    >"$work/vnc.out" 2>&1 &
-  vnc_pid=$!
-  for _ in $(seq 50); do
-    [ -n "$(listening "$port")" ] && break
-    kill -0 "$vnc_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if [ -z "$(listening "$port")" ]; then
-    echo "run.sh: the VNC server did not start on localhost:$port:" >&2
-    cat "$work/xvfb.out" "$work/vnc.out" >&2
-    exit 1
-  fi
   export DISPLAY=":$display"
   unset WAYLAND_DISPLAY QT_QPA_PLATFORM
   echo "No display: connect a VNC viewer to localhost:$port (this machine only; from"
   echo "another one: ssh -L $port:localhost:$port $(id -un)@$(hostname), then localhost:$port)."
+}
+
+# wait_tool: waits for the tool, the simulator or a VNC helper to end; the exit status is
+# the tool's, or 1 when a helper ended first.
+wait_tool() {
+  local pid others=() ended="" status=0
+  for pid in "$sim_pid" "$vnc_pid" "$xvfb_pid"; do [ -z "$pid" ] || others+=("$pid"); done
+  wait -n -p ended "$tool_pid" "${others[@]}" || status=$?
+  case $ended in
+    "$tool_pid") ;;
+    "$sim_pid")
+      echo "run.sh: the device simulator ended; stopping the tool." >&2
+      cat "$work/sim.out" >&2
+      status=1
+      ;;
+    "$xvfb_pid")
+      echo "run.sh: the virtual X screen ended; stopping the tool." >&2
+      status=1
+      ;;
+    "$vnc_pid")
+      echo "run.sh: the VNC server ended; stopping the tool." >&2
+      status=1
+      ;;
+  esac
+  exit "$status"
 }
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
@@ -157,9 +200,7 @@ if [ "$use_sim" = no ]; then
   fi
   build/app/zfuse &
   tool_pid=$!
-  status=0
-  wait "$tool_pid" || status=$?
-  exit "$status"
+  wait_tool
 fi
 
 # The simulator's COM1 link lives in a private folder, so the user's own links stay.
@@ -185,11 +226,4 @@ echo "Device simulator on $slave, linked as COM1."
 
 build/app/zfuse &
 tool_pid=$!
-status=0
-wait -n "$tool_pid" "$sim_pid" || status=$?
-if ! kill -0 "$sim_pid" 2>/dev/null; then
-  echo "run.sh: the device simulator ended; stopping the tool." >&2
-  cat "$work/sim.out" >&2
-  status=1
-fi
-exit "$status"
+wait_tool

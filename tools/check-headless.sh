@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the run command's headless mode: the VNC server listens on the loopback address
-# only, moves on when 5900 is taken, and everything stops with the run command.
+# only, moves on when 5900 is taken, and everything stops with the run command: no
+# process of its session is left, and nothing in its temporary folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fail() {
@@ -8,13 +9,18 @@ fail() {
   exit 1
 }
 out=$(mktemp)
+tmp=$(mktemp -d)  # the run command's temporary folder goes in here
 blocker=""
 run_pid=""
+session=""
 finish() {
   [ -n "$run_pid" ] && kill "$run_pid" 2>/dev/null || true
+  if [ -n "$session" ]; then  # whatever run.sh left behind
+    for pid in $(ps -o pid= -s "$session"); do kill "$pid" 2>/dev/null || true; done
+  fi
   [ -n "$blocker" ] && kill "$blocker" 2>/dev/null || true
   wait 2>/dev/null || true
-  rm -f "$out"
+  rm -rf "$out" "$tmp"
 }
 trap finish EXIT
 
@@ -28,8 +34,11 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
-env -u DISPLAY -u WAYLAND_DISPLAY setsid ./run.sh >"$out" 2>&1 &
+# In a session of its own (its process id is the session's), so that whatever it starts
+# can be found afterwards.
+env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR TMPDIR="$tmp" setsid ./run.sh >"$out" 2>&1 &
 run_pid=$!
+session=$run_pid
 port=""
 for _ in $(seq 300); do
   port=$(sed -n 's/^No display: connect a VNC viewer to localhost:\([0-9]*\).*/\1/p' "$out")
@@ -43,10 +52,18 @@ addresses=$(ss -ltnH "sport = :$port" | awk '{print $4}')
 [ -n "$addresses" ] || fail "nothing listens on $port"
 while read -r address; do
   case $address in
-    127.0.0.1:* | "[::1]:"*) ;;
-    *) fail "the VNC server listens on $address, not on the loopback address only" ;;
+    127.0.0.1:*) ;;
+    *) fail "the VNC server listens on $address, not on 127.0.0.1 only" ;;
   esac
 done <<<"$addresses"
+owner=$(ss -ltnpH "sport = :$port" | sed -n 's/.*pid=\([0-9]*\).*/\1/p' | head -n 1)
+if [ -z "$owner" ] || [ "$(ps -o sid= -p "$owner" | tr -d ' ')" != "$session" ]; then
+  fail "what listens on $port was not started by run.sh"
+fi
+started=$(ps -o comm= -s "$session" | sort | tr '\n' ' ')
+for program in Xvfb x11vnc zfuse zfuse-sim; do
+  [[ " $started" == *" $program "* ]] || fail "run.sh started no $program (it runs: $started)"
+done
 
 kill -TERM "$run_pid"
 for _ in $(seq 50); do
@@ -60,4 +77,7 @@ sleep 0.3
 if pgrep -f "rfbport $port" >/dev/null; then
   fail "the VNC server was left running"
 fi
-echo "headless: VNC on localhost:$port only (5900 was taken), all stopped on SIGTERM"
+left=$(ps -o pid=,comm= -s "$session" || true)
+[ -z "$left" ] || fail "left running after SIGTERM: $(tr '\n' ' ' <<<"$left")"
+[ -z "$(ls -A "$tmp")" ] || fail "left in the temporary folder: $(ls -A "$tmp")"
+echo "headless: VNC on 127.0.0.1:$port only (5900 was taken), all stopped on SIGTERM"
