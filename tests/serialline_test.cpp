@@ -1,15 +1,30 @@
 // The real serial code on pseudo-terminals: line settings, the read-completion rule,
-// exclusivity and the command transaction.
+// exclusivity, another program's lock, a ports folder that cannot be examined, and the
+// command transaction.
 
 #include "link/serialline.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QSysInfo>
+#include <QTemporaryDir>
 #include <thread>
 
 #include "link/command.h"
 #include "link/connection.h"
+#include "link/portlock.h"
+#include "link/portnames.h"
 #include "tests/support/pty.h"
 
 namespace zfuse {
@@ -125,6 +140,107 @@ TEST_F(SerialLineTest, HungUpLineIsClosedAndReadsReturnAtOnce) {
   for (int i = 0; i < 20; ++i) EXPECT_TRUE(line->read(kMonitorReadBytes).isEmpty());
   EXPECT_LT(clock.elapsed(), 500);
   EXPECT_FALSE(line->isOpen());
+}
+
+// Another program holds the port: it has it open, raw and exclusively, bytes wait unread
+// for it, and its lock names it, written the way that program writes it.
+enum class LockStyle { Terminal, Qt };
+void PrintTo(LockStyle style, std::ostream* os) {
+  *os << (style == LockStyle::Terminal ? "terminal" : "Qt");
+}
+class SerialLineHeldByAnother : public SerialLineTest,
+                                public ::testing::WithParamInterface<LockStyle> {
+ protected:
+  void TearDown() override {
+    if (holder > 0) {
+      ::kill(holder, SIGKILL);
+      ::waitpid(holder, nullptr, 0);
+    }
+    if (held >= 0) ::close(held);
+    if (!lock.isEmpty()) QFile::remove(lock);
+    SerialLineTest::TearDown();
+  }
+  pid_t holder = -1;
+  int held = -1;
+  QString lock;
+};
+
+TEST_P(SerialLineHeldByAnother, OpenFailsAndLeavesLockInputAndExclusivityAlone) {
+  holder = ::fork();
+  if (holder == 0) {
+    ::execlp("sleep", "sleep", "60", nullptr);
+    ::_exit(127);
+  }
+  held = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(held, 0);
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(held, &raw), 0);
+  ::cfmakeraw(&raw);
+  ASSERT_EQ(::tcsetattr(held, TCSANOW, &raw), 0);
+  ASSERT_EQ(::ioctl(held, TIOCEXCL), 0);
+  pty.send({0x01, 0x02, 0x03});
+  std::this_thread::sleep_for(20ms);
+  lock = examinePortLock(QString::fromStdString(pty.slavePath())).path;
+  ASSERT_FALSE(lock.isEmpty());
+  const QByteArray text =
+      GetParam() == LockStyle::Terminal
+          ? QByteArray::number(holder).rightJustified(10) + '\n'
+          : QByteArray::number(holder) + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + '\n';
+  {
+    QFile file(lock);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(text), text.size());
+  }
+  struct stat before {};
+  ASSERT_EQ(::stat(QFile::encodeName(lock).constData(), &before), 0);
+
+  EXPECT_FALSE(makeSystemSerialLine()->open(QStringLiteral("COM1"), kMonitorQueues));
+
+  struct stat after {};
+  ASSERT_EQ(::stat(QFile::encodeName(lock).constData(), &after), 0) << "the lock was removed";
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  QFile file(lock);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), text);
+  int waiting = 0;
+  ASSERT_EQ(::ioctl(held, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 3) << "the other program's input was flushed";
+  int exclusive = 0;
+  ASSERT_EQ(::ioctl(held, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1) << "the other program's exclusive hold was cleared";
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, SerialLineHeldByAnother,
+                         ::testing::Values(LockStyle::Terminal, LockStyle::Qt), [](const auto& p) {
+                           return p.param == LockStyle::Terminal ? "Terminal" : "Qt";
+                         });
+
+// A ports folder the user may not enter hides whether a port has a link: the port opens
+// nothing, and never falls back to its standard port. As root the folder's mode does not
+// count, so a child process becomes the user nobody first.
+TEST_F(SerialLineTest, PortsFolderAnotherUserCannotEnterOpensNothing) {
+  if (::getuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0666), 0);  // any user could open it
+  QTemporaryDir config;                                  // root's, mode 0700
+  QDir().mkpath(config.path() + "/zfuse/ports");
+  ASSERT_TRUE(
+      QFile::link(QString::fromStdString(pty.slavePath()), config.path() + "/zfuse/ports/COM1"));
+  const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(10);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+    if (!systemPortPath(QStringLiteral("COM1")).isEmpty()) ::_exit(11);
+    if (makeSystemSerialLine()->open(QStringLiteral("COM1"), kMonitorQueues)) ::_exit(12);
+    ::_exit(0);
+  }
+  qputenv("XDG_CONFIG_HOME", saved);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "10: could not become nobody, 11: a device was named, 12: a port was opened";
 }
 
 // The device's side of one exchange: waits for a request, then answers in chunks with
