@@ -11,6 +11,7 @@
 #include "link/connection.h"
 #include "link/endsignals.h"
 #include "monitor/statustelegram.h"
+#include "windowkit/keyboard.h"
 #include "windowkit/windowkit.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
@@ -36,6 +37,7 @@ void startProgram(const StartOptions& options) {
   setStartPort(options.port);
 
   Form1 = new TForm1;
+  useFromKeyboard(Form1);
   para = new Tpara;
   Info = new TInfo;
   parameter_zokx = new Tparameter_zokx;

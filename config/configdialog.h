@@ -63,7 +63,8 @@ class ConfigDialog : public QMainWindow {
 
   ConfigDialog(QWidget* parent, QPoint designPosition);
 
-  // Wires up the controls the shared code works on; call once the form is set up.
+  // Wires up the controls the shared code works on and makes the window work from the
+  // keyboard; call once the form is set up.
   void attachCommonControls(QLabel* status, QLabel* versionCover, QLabel* versionText,
                             std::vector<QLabel*> markers);
   // The "Datei" menu: "Öffnen", "Speichern", "Schließen".

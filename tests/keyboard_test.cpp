@@ -1,6 +1,10 @@
-// Every window can be closed from the keyboard, also where no window manager draws a
-// close box.
+// Every window can be closed and used from the keyboard, also where no window manager
+// draws a close box: Esc, Ctrl+O and Ctrl+S, Return on a button, Tab to the flags, the
+// thumbnail and the version area.
 
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -20,10 +24,31 @@ class Keyboard : public test::ProgramFixture {
   static void click(QWidget* window, const char* button) {
     QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
   }
-  static void pressEscape(QWidget* window) {
+  static void activate(QWidget* window) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  }
+  static void pressEscape(QWidget* window) {
+    activate(window);
     QTest::keyClick(window, Qt::Key_Escape);
+  }
+  // Opens the dialog that fits `model`, active, once the main window has its port.
+  static ConfigDialog* openDialog(uint8_t model) {
+    EXPECT_TRUE(waitFor([] { return Form1->portOpen(); }));
+    setModelFlags(model);
+    Form1->Button1Click();
+    ConfigDialog* dialog = model == kTypeStandard ? static_cast<ConfigDialog*>(para)
+                                                  : static_cast<ConfigDialog*>(parameter_zokx);
+    activate(dialog);
+    return dialog;
+  }
+  // Presses Tab until `target` has the focus; false when a whole round never reaches it.
+  static bool tabTo(QWidget* window, QWidget* target) {
+    for (int i = 0; i < 60 && !target->hasFocus(); ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      QTest::keyClick(focus ? focus : window, Qt::Key_Tab);
+    }
+    return target->hasFocus();
   }
 };
 
@@ -73,6 +98,85 @@ TEST_F(Keyboard, ControlOAndControlSOpenAndSaveInTheDialogs) {
     dialog->close();
   }
   Modal::fileAnswer = nullptr;
+}
+
+TEST_F(Keyboard, TabReachesTheFlagsAndSpaceOrReturnSwitches) {
+  activate(Form1);
+  auto* german = control<QWidget>(Form1, "deutsch");
+  auto* english = control<QWidget>(Form1, "englisch");
+  control<QWidget>(Form1, "Button1")->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(tabTo(Form1, english));
+  QTest::keyClick(english, Qt::Key_Space);
+  EXPECT_TRUE(sprache_englisch);
+  EXPECT_EQ(control<QPushButton>(Form1, "Button1")->text(), "configuration");
+  ASSERT_TRUE(tabTo(Form1, german));
+  QTest::keyClick(german, Qt::Key_Return);
+  EXPECT_TRUE(sprache_deutsch);
+  EXPECT_EQ(control<QPushButton>(Form1, "Button1")->text(), "Konfiguration");
+  // A click with the mouse does not leave a focus behind on a flag.
+  EXPECT_EQ(german->focusPolicy(), Qt::TabFocus);
+}
+
+// The click areas are reachable, but a window never opens with the focus on one, where
+// Space or Return would click it unasked.
+TEST_F(Keyboard, WindowsOpenWithTheFocusOnTheirFirstControl) {
+  activate(Form1);
+  EXPECT_EQ(QApplication::focusWidget(), control<QWidget>(Form1, "comport"));
+  for (const uint8_t model : {kTypeStandard, kType4ch10A}) {
+    ConfigDialog* dialog = openDialog(model);
+    EXPECT_EQ(QApplication::focusWidget(), control<QWidget>(dialog, "k1_sel"));
+    dialog->close();
+  }
+  Form1->info1Click();
+  activate(Info);
+  EXPECT_EQ(QApplication::focusWidget(), control<QWidget>(Info, "Button1"));  // "OK"
+}
+
+TEST_F(Keyboard, TabReachesTheThumbnailAndTheVersionArea) {
+  ConfigDialog* dialog = openDialog(kType4ch10A);
+  auto* thumbnail = control<QWidget>(dialog, "Image2");
+  ASSERT_TRUE(tabTo(dialog, thumbnail));
+  QTest::keyClick(thumbnail, Qt::Key_Space);
+  EXPECT_TRUE(Form2->isVisible());  // the trip characteristic at full size
+  Form2->close();
+  dialog->close();
+
+  // The version area of either dialog shows the version read from the device.
+  for (const auto& [model, cover] : {std::pair{kType4ch10A, "Label3"}, {kTypeStandard, "Label5"}}) {
+    device->setModel(model);
+    dialog = openDialog(model);
+    QTest::mouseClick(control<QPushButton>(dialog, "Button1"), Qt::LeftButton);  // read
+    auto* area = control<QWidget>(dialog, cover);
+    ASSERT_TRUE(tabTo(dialog, area)) << cover;
+    QTest::keyClick(area, Qt::Key_Return);
+    EXPECT_FALSE(area->isVisible()) << cover;
+    EXPECT_TRUE(control<QLabel>(dialog, "sw")->isVisible()) << cover;
+    EXPECT_TRUE(control<QLabel>(dialog, "sw")->text().startsWith("Softwareversion: ")) << cover;
+    dialog->close();
+  }
+}
+
+TEST_F(Keyboard, ReturnOnAFocusedButtonPressesIt) {
+  activate(Form1);
+  auto* configure = control<QPushButton>(Form1, "Button1");
+  ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
+  configure->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(configure, Qt::Key_Return);
+  EXPECT_TRUE(parameter_zokx->isVisible());
+
+  activate(parameter_zokx);
+  auto* factory = control<QPushButton>(parameter_zokx, "Button3");
+  factory->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(factory, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(control<QComboBox>(parameter_zokx, "abschaltzeit")->currentText(), "100,0");
+  parameter_zokx->close();
+
+  Form1->info1Click();
+  activate(Info);
+  auto* ok = control<QPushButton>(Info, "Button1");
+  ok->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(ok, Qt::Key_Return);
+  EXPECT_FALSE(Info->isVisible());
 }
 
 }  // namespace
