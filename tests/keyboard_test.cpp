@@ -1,10 +1,11 @@
 // Every window can be closed and used from the keyboard, also where no window manager
-// draws a close box: Esc, Ctrl+O and Ctrl+S, Return on a button, Tab to the flags, the
-// thumbnail and the version area.
+// draws a close box: Esc, the menus' mnemonic letters, Ctrl+O and Ctrl+S, Return on a
+// button, Tab to the flags, the thumbnail and the version area.
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -42,6 +43,13 @@ class Keyboard : public test::ProgramFixture {
     activate(dialog);
     return dialog;
   }
+  // Alt and the menu's letter, then the item's letter in the menu that opened.
+  static void pickFromMenu(QWidget* window, Qt::Key menuKey, Qt::Key itemKey) {
+    QTest::keyClick(window, menuKey, Qt::AltModifier);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu) << "no menu opened";
+    QTest::keyClick(menu, itemKey);
+  }
   // Presses Tab until `target` has the focus; false when a whole round never reaches it.
   static bool tabTo(QWidget* window, QWidget* target) {
     for (int i = 0; i < 60 && !target->hasFocus(); ++i) {
@@ -50,6 +58,16 @@ class Keyboard : public test::ProgramFixture {
     }
     return target->hasFocus();
   }
+};
+
+// The menu letters of both languages: Alt+D / Alt+F opens "Datei" / "file".
+struct MenuKeys {
+  const char* language;
+  Qt::Key menu, open, save, close, info;
+};
+const MenuKeys kMenuKeys[] = {
+    {"de", Qt::Key_D, Qt::Key_F, Qt::Key_S, Qt::Key_C, Qt::Key_I},
+    {"en", Qt::Key_F, Qt::Key_O, Qt::Key_S, Qt::Key_C, Qt::Key_I},
 };
 
 TEST_F(Keyboard, EscapeClosesTheCharacteristicAndTheInfoWindow) {
@@ -96,6 +114,36 @@ TEST_F(Keyboard, ControlOAndControlSOpenAndSaveInTheDialogs) {
     QTest::keyClick(dialog, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(asked, (std::vector<FileQuestion::Kind>{FileQuestion::Open, FileQuestion::Save}));
     dialog->close();
+  }
+  Modal::fileAnswer = nullptr;
+}
+
+TEST_F(Keyboard, MnemonicLettersOpenSaveAndCloseInBothLanguages) {
+  std::vector<FileQuestion::Kind> asked;
+  Modal::fileAnswer = [&](const FileQuestion& q) {
+    asked.push_back(q.kind);
+    return QString();  // the operator cancels
+  };
+  for (const MenuKeys& keys : kMenuKeys) {
+    keys.language == std::string("en") ? Form1->englischClick() : Form1->deutschClick();
+    for (const uint8_t model : {kTypeStandard, kType4ch10A}) {
+      ConfigDialog* dialog = openDialog(model);
+      asked.clear();
+      pickFromMenu(dialog, keys.menu, keys.open);
+      QTest::mouseClick(control<QPushButton>(dialog, "Button3"), Qt::LeftButton);
+      pickFromMenu(dialog, keys.menu, keys.save);
+      EXPECT_EQ(asked, (std::vector<FileQuestion::Kind>{FileQuestion::Open, FileQuestion::Save}))
+          << keys.language;
+      QSignalSpy handedBack(dialog, &ConfigDialog::deviceHandedBack);
+      pickFromMenu(dialog, keys.menu, keys.close);
+      EXPECT_FALSE(dialog->isVisible()) << keys.language;
+      EXPECT_EQ(handedBack.count(), 1) << keys.language;
+    }
+    // The main window's menu opens the info window.
+    activate(Form1);
+    pickFromMenu(Form1, keys.menu, keys.info);
+    EXPECT_TRUE(Info->isVisible()) << keys.language;
+    Info->close();
   }
   Modal::fileAnswer = nullptr;
 }
