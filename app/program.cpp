@@ -24,6 +24,11 @@ TInfo* Info = nullptr;
 Tparameter_zokx* parameter_zokx = nullptr;
 TForm2* Form2 = nullptr;
 
+void followLanguage(bool /*english*/) {
+  if (para) para->describeControls();
+  if (parameter_zokx) parameter_zokx->describeControls();
+}
+
 void startProgram(const StartOptions& options) {
   registerPictures();
   QApplication::setApplicationName(QStringLiteral("Electronic fuse"));

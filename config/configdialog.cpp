@@ -43,6 +43,20 @@ void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QL
   useFromKeyboard(this);
 }
 
+void ConfigDialog::attachRowCaptions(std::vector<RowCaption> captions) {
+  rowCaptions_ = std::move(captions);
+  linkRowCaptions(rowCaptions_);
+  describeControls();
+}
+
+void ConfigDialog::describeControls() {
+  nameFromRowCaptions(rowCaptions_);
+  if (versionCover_) {
+    versionCover_->setAccessibleName(
+        QString::fromUtf8(sprache_englisch ? kVersionAreaEn : kVersionAreaDe));
+  }
+}
+
 void ConfigDialog::attachFileMenu(QAction* oeffnen, QAction* speichern, QAction* schliessen) {
   // Ctrl+O and Ctrl+S open and save from the keyboard.
   oeffnen->setShortcut(QKeySequence::Open);
