@@ -12,6 +12,7 @@
 #include "link/endsignals.h"
 #include "monitor/statustelegram.h"
 #include "windowkit/keyboard.h"
+#include "windowkit/qttranslations.h"
 #include "windowkit/windowkit.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
@@ -24,7 +25,8 @@ TInfo* Info = nullptr;
 Tparameter_zokx* parameter_zokx = nullptr;
 TForm2* Form2 = nullptr;
 
-void followLanguage(bool /*english*/) {
+void followLanguage(bool english) {
+  useQtTranslations(!english);
   if (para) para->describeControls();
   if (parameter_zokx) parameter_zokx->describeControls();
 }
@@ -76,6 +78,7 @@ void endProgram() {
   resetPortSelection();
   sprache_deutsch = false;
   sprache_englisch = false;
+  useQtTranslations(false);
 }
 
 int runEventLoop() {

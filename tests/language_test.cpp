@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -130,6 +131,24 @@ TEST_F(Languages, MenusKeepTheirTextsAndHaveUniqueMnemonics) {
       }
     }
   }
+}
+
+// Qt's own texts (file dialogs, their questions, standard buttons) follow the flags.
+TEST_F(Languages, QtsOwnTextsFollowTheLanguage) {
+  const auto yes = [] {
+    QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No);
+    return box.button(QDialogButtonBox::Yes)->text();
+  };
+  EXPECT_EQ(yes(), "&Ja");  // German from the start
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), "&Nein");
+  Form1->englischClick();
+  EXPECT_EQ(yes(), "&Yes");
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), "&No");
+  Form1->englischClick();  // the active flag again changes nothing
+  EXPECT_EQ(yes(), "&Yes");
+  Form1->deutschClick();
+  EXPECT_EQ(yes(), "&Ja");
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Save As"), "Speichern unter");
 }
 
 TEST_F(Languages, FlagsAsDesigned) {
