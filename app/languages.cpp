@@ -6,6 +6,10 @@ namespace zfuse {
 
 namespace {
 
+// In menu titles and items "&" marks the letter that opens or picks them with the
+// keyboard (Alt+D opens "Datei"); the marker is not shown. The letters differ within
+// each menu bar and each menu, in both languages.
+
 const Caption kMainWindow[] = {
     {"", "Visualisierung", "visualization"},
     {"Label1", "aktueller Strom", "output current"},
@@ -35,9 +39,9 @@ const Caption kMainWindow[] = {
     {"Labelmb2_1", "Uin < Power Good", "Uin < power good"},
     {"Labelmb2_2", "Gerätefehler", "hardware fault"},
     {"Button1", "Konfiguration", "configuration"},
-    {"oeffnen1", "Datei", "file"},
-    {"info1", "Info...", "info..."},
-    {"Beenden1", "Schließen", "close"},
+    {"oeffnen1", "&Datei", "&file"},
+    {"info1", "&Info...", "&info..."},
+    {"Beenden1", "S&chließen", "&close"},
 };
 
 // The rows both configuration dialogs share, word for word.
@@ -65,10 +69,10 @@ const Caption kDialogRows[] = {
     {"f11", "Ausgang invertieren", "output inverted"},
     {"f12", "Programmierung erlauben", "programming allowed"},
     {"Label2", "Port 1", "port 1"},
-    {"oeffnen1", "Datei", "file"},
-    {"oeffnen", "Öffnen", "open"},
-    {"speichern", "Speichern", "save"},
-    {"schliessen", "Schließen", "close"},
+    {"oeffnen1", "&Datei", "&file"},
+    {"oeffnen", "Ö&ffnen", "&open"},
+    {"speichern", "&Speichern", "&save"},
+    {"schliessen", "S&chließen", "&close"},
 };
 
 // The standard dialog adds its second port and the never-shown re-enable row.

@@ -11,6 +11,8 @@
 #include "link/connection.h"
 #include "link/endsignals.h"
 #include "monitor/statustelegram.h"
+#include "windowkit/keyboard.h"
+#include "windowkit/qttranslations.h"
 #include "windowkit/windowkit.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
@@ -22,6 +24,12 @@ Tpara* para = nullptr;
 TInfo* Info = nullptr;
 Tparameter_zokx* parameter_zokx = nullptr;
 TForm2* Form2 = nullptr;
+
+void followLanguage(bool english) {
+  useQtTranslations(!english);
+  if (para) para->describeControls();
+  if (parameter_zokx) parameter_zokx->describeControls();
+}
 
 void startProgram(const StartOptions& options) {
   registerPictures();
@@ -36,6 +44,7 @@ void startProgram(const StartOptions& options) {
   setStartPort(options.port);
 
   Form1 = new TForm1;
+  useFromKeyboard(Form1);
   para = new Tpara;
   Info = new TInfo;
   parameter_zokx = new Tparameter_zokx;
@@ -69,6 +78,7 @@ void endProgram() {
   resetPortSelection();
   sprache_deutsch = false;
   sprache_englisch = false;
+  useQtTranslations(false);
 }
 
 int runEventLoop() {

@@ -24,6 +24,11 @@ struct StartOptions {
   bool english = false;
 };
 
+// What a language switch changes beyond the caption tables: Qt's own texts (file
+// dialogs, standard buttons) and the names the dialogs' controls carry for assistive
+// technology. The main window calls it after applying the captions.
+void followLanguage(bool english);
+
 // Starts the program inside a running Qt application: title, model flags, the five
 // windows in their order, the start language; the main window is shown.
 void startProgram(const StartOptions& options = {});

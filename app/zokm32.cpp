@@ -270,6 +270,7 @@ void TForm1::applyLanguage() {
   applyCaptions(para, standardDialogCaptions(), english);
   applyCaptions(parameter_zokx, variantDialogCaptions(), english);
   describeForAccessibility();
+  followLanguage(english);
 }
 
 }  // namespace zfuse

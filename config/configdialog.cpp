@@ -13,6 +13,7 @@
 #include "config/parameterset.h"
 #include "config/safefile.h"
 #include "link/command.h"
+#include "windowkit/keyboard.h"
 #include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
 
@@ -39,6 +40,21 @@ void ConfigDialog::attachCommonControls(QLabel* status, QLabel* versionCover, QL
   markers_ = std::move(markers);
   versionText_->clear();
   versionText_->hide();
+  useFromKeyboard(this);
+}
+
+void ConfigDialog::attachRowCaptions(std::vector<RowCaption> captions) {
+  rowCaptions_ = std::move(captions);
+  linkRowCaptions(rowCaptions_);
+  describeControls();
+}
+
+void ConfigDialog::describeControls() {
+  nameFromRowCaptions(rowCaptions_);
+  if (versionCover_) {
+    versionCover_->setAccessibleName(
+        QString::fromUtf8(sprache_englisch ? kVersionAreaEn : kVersionAreaDe));
+  }
 }
 
 void ConfigDialog::attachFileMenu(QAction* oeffnen, QAction* speichern, QAction* schliessen) {

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "windowkit/rowcaptions.h"
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -40,6 +42,9 @@ class ConfigDialog : public QMainWindow {
   void Timer1Timer();
   void Timer3Timer();
   void schliessenClick() { close(); }
+  // Names the lists, check boxes and click areas for assistive technology in the
+  // current language; the language switch calls it once the captions are set.
+  virtual void describeControls();
   // Menu "Datei": load a configuration file into the controls, or save them to one.
   void oeffnenClick();
   void speichernClick();
@@ -63,9 +68,13 @@ class ConfigDialog : public QMainWindow {
 
   ConfigDialog(QWidget* parent, QPoint designPosition);
 
-  // Wires up the controls the shared code works on; call once the form is set up.
+  // Wires up the controls the shared code works on and makes the window work from the
+  // keyboard; call once the form is set up.
   void attachCommonControls(QLabel* status, QLabel* versionCover, QLabel* versionText,
                             std::vector<QLabel*> markers);
+  // The row captions and group headings of the lists and check boxes: buddies of their
+  // controls, clickable for a lone check box, and the source of the controls' names.
+  void attachRowCaptions(std::vector<RowCaption> captions);
   // The "Datei" menu: "Öffnen", "Speichern", "Schließen".
   void attachFileMenu(QAction* oeffnen, QAction* speichern, QAction* schliessen);
   // Fixed window with a close button only, `client` pixels below the menu bar.
@@ -136,6 +145,7 @@ class ConfigDialog : public QMainWindow {
   void writeAttempt();
 
   QPoint designPosition_;
+  std::vector<RowCaption> rowCaptions_;
 };
 
 // Message texts of the configuration dialogs.
@@ -154,6 +164,8 @@ inline constexpr const char* kFileSavedDe = "Datei gespeichert";
 inline constexpr const char* kFileSavedEn = "file saved";
 inline constexpr const char* kFileNotSavedDe = "Datei konnte nicht gespeichert werden";
 inline constexpr const char* kFileNotSavedEn = "could not save file";
+inline constexpr const char* kVersionAreaDe = "Softwareversion";
+inline constexpr const char* kVersionAreaEn = "software version";
 inline constexpr const char* kBadIntegerDe = "'%1' ist kein gültiger Integerwert";
 
 }  // namespace zfuse

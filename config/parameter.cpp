@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <tuple>
 
 #include "config/configfile.h"
 #include "ui_parameter.h"
@@ -40,6 +41,7 @@ Tpara::Tpara(QWidget* parent)
                  {ui->port2_byte2_80, 0x80}};
   attachCommonControls(ui->status, ui->Label5, ui->sw,
                        {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg});
+  attachRowCaptions(rowCaptions());
 
   // Only the operator's choice runs these; selections made by code fire nothing.
   connect(ui->k1_sel, &QComboBox::activated, this, &Tpara::zeit1);
@@ -58,6 +60,38 @@ Tpara::Tpara(QWidget* parent)
 }
 
 Tpara::~Tpara() = default;
+
+std::vector<RowCaption> Tpara::rowCaptions() const {
+  std::vector<RowCaption> rows;
+  const std::array<QLabel*, 4> channels{ui->Label6, ui->Label12, ui->Label13, ui->Label14};
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    rows.push_back({currentLists_[ch], ui->Label1, channels[ch]});
+    rows.push_back({timeLists_[ch], ui->Label4, channels[ch]});
+  }
+  rows.push_back({ui->pgood_sel_, nullptr, ui->Label15});
+  // Each event row has a box under "Port 1" and one under "Port 2".
+  const std::array<std::tuple<QLabel*, QCheckBox*, QCheckBox*>, 11> events{{
+      {ui->f1, ui->port1_byte1_01, ui->port2_byte1_01},
+      {ui->f2, ui->port1_byte1_04, ui->port2_byte1_04},
+      {ui->f3, ui->port1_byte1_10, ui->port2_byte1_10},
+      {ui->f4, ui->port1_byte1_40, ui->port2_byte1_40},
+      {ui->f5, ui->port1_byte1_02, ui->port2_byte1_02},
+      {ui->f6, ui->port1_byte1_08, ui->port2_byte1_08},
+      {ui->f7, ui->port1_byte1_20, ui->port2_byte1_20},
+      {ui->f8, ui->port1_byte1_80, ui->port2_byte1_80},
+      {ui->f9, ui->port1_byte2_01, ui->port2_byte2_01},
+      {ui->f10, ui->port1_byte2_02, ui->port2_byte2_02},
+      {ui->f11, ui->port1_byte2_80, ui->port2_byte2_80},
+  }};
+  for (const auto& [row, port1, port2] : events) {
+    rows.push_back({port1, ui->Label2, row});
+    rows.push_back({port2, ui->Label3, row});
+  }
+  // Rows of one box each, for the device as a whole.
+  rows.push_back({ui->programmieren, nullptr, ui->f12});
+  rows.push_back({ui->loeschen, nullptr, ui->StaticText10});
+  return rows;
+}
 
 void Tpara::FormCreate() {
   placeOnDesktop();

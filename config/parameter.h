@@ -47,6 +47,8 @@ class Tpara : public ConfigDialog {
   FileLoad loadLines(const std::array<std::string, 4>& lines) override;
 
  private:
+  // The lists and boxes with their row captions and group headings.
+  std::vector<RowCaption> rowCaptions() const;
   void refillTimeList(int channel);
   // Empties a channel's time list and fills it for `currentIndex`, selecting nothing
   // (or the single "0,1" of the higher currents).

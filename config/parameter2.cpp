@@ -14,6 +14,9 @@ namespace zfuse {
 namespace {
 constexpr QPoint kDesignPosition{0, 0};
 constexpr int kDefaultThreshold = 14;  // "21,4" V
+// What the thumbnail is, for assistive technology.
+constexpr const char* kCharacteristicNameDe = "Auslösecharakteristik";
+constexpr const char* kCharacteristicNameEn = "trip characteristic";
 }  // namespace
 
 Tparameter_zokx::Tparameter_zokx(QWidget* parent)
@@ -33,6 +36,7 @@ Tparameter_zokx::Tparameter_zokx(QWidget* parent)
   attachCommonControls(
       ui->status, ui->Label3, ui->sw,
       {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg, ui->ab_error});
+  attachRowCaptions(rowCaptions());
 
   // The lists of this dialog have no change handlers.
   connect(ui->Label3, &ClickableLabel::clicked, this, &Tparameter_zokx::Label3Click);
@@ -47,6 +51,39 @@ Tparameter_zokx::Tparameter_zokx(QWidget* parent)
 }
 
 Tparameter_zokx::~Tparameter_zokx() = default;
+
+std::vector<RowCaption> Tparameter_zokx::rowCaptions() const {
+  std::vector<RowCaption> rows;
+  const std::array<QLabel*, 4> channels{ui->Label6, ui->Label12, ui->Label13, ui->Label14};
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    rows.push_back({currentLists_[ch], ui->Label1, channels[ch]});
+  }
+  rows.push_back({ui->pgood_sel_, nullptr, ui->Label15});
+  rows.push_back({ui->abschaltzeit, nullptr, ui->Label4});
+  const std::array<std::pair<QLabel*, QCheckBox*>, 11> events{{
+      {ui->f1, ui->port1_byte1_01},
+      {ui->f2, ui->port1_byte1_04},
+      {ui->f3, ui->port1_byte1_10},
+      {ui->f4, ui->port1_byte1_40},
+      {ui->f5, ui->port1_byte1_02},
+      {ui->f6, ui->port1_byte1_08},
+      {ui->f7, ui->port1_byte1_20},
+      {ui->f8, ui->port1_byte1_80},
+      {ui->f9, ui->port1_byte2_01},
+      {ui->f10, ui->port1_byte2_02},
+      {ui->f11, ui->port1_byte2_40},
+  }};
+  for (const auto& [row, box] : events) rows.push_back({box, ui->Label2, row});
+  // The device's permission, in a panel of its own.
+  rows.push_back({ui->programmieren, nullptr, ui->f12});
+  return rows;
+}
+
+void Tparameter_zokx::describeControls() {
+  ConfigDialog::describeControls();
+  ui->Image2->setAccessibleName(
+      QString::fromUtf8(sprache_englisch ? kCharacteristicNameEn : kCharacteristicNameDe));
+}
 
 void Tparameter_zokx::FormCreate() {
   placeOnDesktop();

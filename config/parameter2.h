@@ -29,6 +29,7 @@ class Tparameter_zokx : public ConfigDialog {
   void Button3Click();
   void Label3Click() { revealVersion(); }
   void Image2Click() { emit characteristicRequested(); }
+  void describeControls() override;
 
   // Fills the current lists for the model on the line (up to 6 or 10 A), selects none,
   // and hides channels 3 and 4 for the two-channel models, for the rest of the run.
@@ -53,6 +54,8 @@ class Tparameter_zokx : public ConfigDialog {
   void afterFailedLoad() override;
 
  private:
+  // The lists and boxes with their row captions and group headings.
+  std::vector<RowCaption> rowCaptions() const;
   // No selection in any list, every box unchecked.
   void clearSelections();
   // Channels 3 and 4 go for good: nothing shows them again during the run.

@@ -2,8 +2,10 @@
 // dialogs and the error box are answered through their seams.
 
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
+#include <cstring>
 
 #include "app/zokm32.h"
 #include "config/parameter.h"
@@ -332,10 +335,23 @@ TEST_F(FileDialogs, SaveNeverReplacesWhatIsNotAFile) {
   QFile::link(path("fifo"), path("to-fifo"));
   QFile::link(path("loop-a"), path("loop-b"));
   QFile::link(path("loop-b"), path("loop-a"));
+  // A socket's name stays in the folder after its socket is closed.
+  const QByteArray socketName = QFile::encodeName(path("socket"));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(static_cast<std::size_t>(socketName.size()), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socketName.constData(),
+              static_cast<std::size_t>(socketName.size()));
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ::close(listener);
+  QFile::link(path("socket"), path("to-socket"));
   const QStringList before =
       QDir(dir.path())
           .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden);
-  for (const char* target : {"node", "fifo", "to-node", "to-fifo", "loop-a"}) {
+  for (const char* target :
+       {"node", "fifo", "socket", "to-node", "to-fifo", "to-socket", "loop-a"}) {
     save(path(target));
     EXPECT_EQ(status(), "Datei konnte nicht gespeichert werden") << target;
     EXPECT_EQ(statusColour(), QColor(Qt::red)) << target;
@@ -345,6 +361,8 @@ TEST_F(FileDialogs, SaveNeverReplacesWhatIsNotAFile) {
   EXPECT_TRUE(S_ISCHR(st.st_mode));
   ASSERT_EQ(::lstat(fifo.constData(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_EQ(::lstat(socketName.constData(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
   EXPECT_EQ(QDir(dir.path())
                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
             before);  // nothing created, nothing replaced

@@ -3,15 +3,19 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <set>
 
 #include "app/languages.h"
 #include "app/zokm32.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
 #include "monitor/statustelegram.h"
+#include "tests/support/mnemonics.h"
 #include "tests/support/program_fixture.h"
 #include "windows/grafik.h"
 
@@ -46,8 +50,9 @@ class Languages : public test::ProgramFixture {
   void expectColumn(bool english) {
     for (const Window& w : kWindows) {
       for (const Caption& c : w.table()) {
-        EXPECT_EQ(captionOf(w.window(), c.control),
-                  QString::fromUtf8(english ? c.english : c.german))
+        // Menu captions carry their mnemonic marker; what they show is compared.
+        EXPECT_EQ(test::visibleText(captionOf(w.window(), c.control)),
+                  test::visibleText(QString::fromUtf8(english ? c.english : c.german)))
             << w.name << " " << c.control;
       }
     }
@@ -79,6 +84,71 @@ TEST_F(Languages, FlagsSwitchEveryWindowShownOrHidden) {
   expectColumn(true);
   QTest::mouseClick(Form1->findChild<QWidget*>("deutsch"), Qt::LeftButton);
   expectColumn(false);
+}
+
+// The menus show the same words as ever, each with a letter of its own for the keyboard.
+TEST_F(Languages, MenusKeepTheirTextsAndHaveUniqueMnemonics) {
+  struct MenuText {
+    const char* control;
+    const char* german;
+    const char* english;
+  };
+  const MenuText mainMenu[] = {{"oeffnen1", "Datei", "file"},
+                               {"info1", "Info...", "info..."},
+                               {"Beenden1", "Schließen", "close"}};
+  const MenuText dialogMenu[] = {{"oeffnen1", "Datei", "file"},
+                                 {"oeffnen", "Öffnen", "open"},
+                                 {"speichern", "Speichern", "save"},
+                                 {"schliessen", "Schließen", "close"}};
+  // Every caption in `captions` has a mnemonic letter, and no two the same.
+  const auto expectUniqueLetters = [](const QStringList& captions, const std::string& where) {
+    std::set<QChar> letters;
+    for (const QString& caption : captions) {
+      const QChar letter = test::mnemonicLetter(caption);
+      EXPECT_FALSE(letter.isNull()) << where << ": " << caption.toStdString();
+      EXPECT_TRUE(letters.insert(letter).second) << where << ": " << caption.toStdString();
+    }
+  };
+  for (const bool english : {false, true}) {
+    english ? Form1->englischClick() : Form1->deutschClick();
+    for (const Window& w : kWindows) {
+      const bool isMain = w.window() == Form1;
+      for (const MenuText& m :
+           isMain ? std::span<const MenuText>(mainMenu) : std::span<const MenuText>(dialogMenu)) {
+        EXPECT_EQ(test::visibleText(captionOf(w.window(), m.control)),
+                  QString::fromUtf8(english ? m.english : m.german))
+            << w.name << " " << m.control;
+      }
+      for (const QMenuBar* bar : w.window()->findChildren<QMenuBar*>()) {
+        QStringList titles;
+        for (const QAction* a : bar->actions()) titles << a->text();
+        expectUniqueLetters(titles, w.name);
+      }
+      for (const QMenu* menu : w.window()->findChildren<QMenu*>()) {
+        QStringList items;
+        for (const QAction* a : menu->actions()) items << a->text();
+        expectUniqueLetters(items, w.name);
+      }
+    }
+  }
+}
+
+// Qt's own texts (file dialogs, their questions, standard buttons) follow the flags.
+TEST_F(Languages, QtsOwnTextsFollowTheLanguage) {
+  const auto yes = [] {
+    QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No);
+    return box.button(QDialogButtonBox::Yes)->text();
+  };
+  EXPECT_EQ(yes(), "&Ja");  // German from the start
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), "&Nein");
+  Form1->englischClick();
+  EXPECT_EQ(yes(), "&Yes");
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&No"), "&No");
+  Form1->englischClick();  // the active flag again changes nothing
+  EXPECT_EQ(yes(), "&Yes");
+  Form1->deutschClick();
+  EXPECT_EQ(yes(), "&Ja");
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Save As"), "Speichern unter");
 }
 
 TEST_F(Languages, FlagsAsDesigned) {

@@ -6,10 +6,11 @@
 #   zfuse_setup BUILD_DIR [cmake options...]   configure and build everything
 
 # To build and run the tool (a virtual X screen and a VNC server on the loopback address
-# serve it where there is no display).
+# serve it where there is no display; Qt's own translations give its file dialogs and
+# buttons German texts).
 zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
-  fonts-dejavu-core fonts-dejavu-extra fonts-liberation xvfb xauth x11vnc iproute2)
+  qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra fonts-liberation xvfb xauth x11vnc iproute2)
 # What the tests, the fuzzing, the pictures and the package check add.
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file lintian)

@@ -1,17 +1,23 @@
 #pragma once
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+
+#include "windowkit/keyboard.h"
 
 namespace zfuse {
 
 // A picture or text label that reports a click of the left mouse button (pressed and
 // released over it), like the flags of the main window and the dialogs' hidden
-// version area.
+// version area. Tab reaches it, and Space or Return then clicks it; a thin focus frame
+// shows where the keyboard is, and only then.
 class ClickableLabel : public QLabel {
   Q_OBJECT
  public:
-  using QLabel::QLabel;
+  explicit ClickableLabel(QWidget* parent = nullptr) : QLabel(parent) {
+    setFocusPolicy(Qt::TabFocus);
+  }
 
  signals:
   void clicked();
@@ -22,6 +28,17 @@ class ClickableLabel : public QLabel {
       emit clicked();
     }
     QLabel::mouseReleaseEvent(event);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    if (isClickKey(event)) {
+      emit clicked();
+      return;
+    }
+    QLabel::keyPressEvent(event);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    QLabel::paintEvent(event);
+    if (hasFocus()) drawFocusFrame(this);
   }
 };
 

@@ -1,8 +1,11 @@
 #include "windowkit/svgpicture.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSvgRenderer>
+
+#include "windowkit/keyboard.h"
 
 namespace zfuse {
 
@@ -30,6 +33,8 @@ void SvgPicture::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   renderer_->render(&painter, pictureRect());
+  painter.end();
+  if (hasFocus()) drawFocusFrame(this);
 }
 
 void SvgPicture::mouseReleaseEvent(QMouseEvent* event) {
@@ -37,6 +42,14 @@ void SvgPicture::mouseReleaseEvent(QMouseEvent* event) {
     emit clicked();
   }
   QWidget::mouseReleaseEvent(event);
+}
+
+void SvgPicture::keyPressEvent(QKeyEvent* event) {
+  if (isClickKey(event)) {
+    emit clicked();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 }  // namespace zfuse

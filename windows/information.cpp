@@ -3,6 +3,7 @@
 #include <QUrl>
 
 #include "ui_information.h"
+#include "windowkit/keyboard.h"
 #include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
 
@@ -18,6 +19,7 @@ TInfo::TInfo(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TInfo>(
                  Qt::WindowCloseButtonHint);
   setWindowIcon(QIcon(QStringLiteral(":/icons/zfuse.svg")));
   closeOnEscape(this);
+  useFromKeyboard(this);
   setFixedSize(729, 220);
   move(kDesignPosition);
   connect(ui->Button1, &QPushButton::clicked, this, &TInfo::Button1Click);
