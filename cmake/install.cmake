@@ -121,6 +121,9 @@ set(CPACK_STRIP_FILES ON)
 # twice in Depends; tools/check-install.sh checks that each appears once.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Qt's German translations give the file dialogs and Yes/No buttons German texts; the
+# tool works without them (those texts stay English).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 # lintian finds no errors and no warnings on the package, so none is allowed in
 # tools/check-install.sh. Its informational tags (hardening-no-bindnow,
 # hardening-no-fortify-functions, binary-has-unneeded-section .comment) concern the
