@@ -1,11 +1,11 @@
 #include <QCommandLineParser>
-#include <QRegularExpression>
 #include <QStringList>
 #include <cstdio>
 
 #include "app/program.h"
 #include "link/connection.h"
 #include "link/portdoctor.h"
+#include "link/portnames.h"
 #include "zfuse_version.h"
 
 namespace {
@@ -72,12 +72,10 @@ int main(int argc, char** argv) {
   zfuse::StartOptions options;
   if (parser.isSet(port)) {
     const QString name = parser.value(port);
-    static const QRegularExpression comPattern(QStringLiteral("^COM([1-9]|1[01])$"));
-    const auto match = comPattern.match(name);
-    if (!match.hasMatch()) {
+    options.port = zfuse::comPortNumber(name);
+    if (options.port == 0) {
       return usageError(QStringLiteral("unknown port '%1'; ports: COM1 ... COM11").arg(name));
     }
-    options.port = match.captured(1).toInt();
   }
   if (parser.isSet(language)) {
     const QString value = parser.value(language);

@@ -21,7 +21,6 @@ namespace zfuse {
 
 namespace {
 constexpr int kPollPeriodMs = 50;
-constexpr int kWatchdogPeriodMs = 1000;
 constexpr int kBlinkPeriodMs = 250;
 constexpr int kCentreBelowWidth = 1200;
 }  // namespace
@@ -54,7 +53,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   connect(&monitor_, &StatusMonitor::silent, this, &TForm1::emptyDisplay);
 
   Timer1 = namedTimer(this, "Timer1", kPollPeriodMs);
-  Timer2 = namedTimer(this, "Timer2", kWatchdogPeriodMs);
+  Timer2 = namedTimer(this, "Timer2", StatusMonitor::kWatchdogPeriodMs);
   Timer3 = namedTimer(this, "Timer3", kBlinkPeriodMs);
   connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
   connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);

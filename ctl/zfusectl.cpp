@@ -7,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "link/connection.h"
 #include "link/endsignals.h"
 #include "link/portdoctor.h"
+#include "link/portnames.h"
 #include "monitor/statusmonitor.h"
 #include "zfuse_version.h"
 
@@ -53,12 +53,6 @@ void print(const QString& line) {
 int usageError(const QString& message) {
   std::fprintf(stderr, "zfusectl: %s\nTry 'zfusectl --help'.\n", message.toUtf8().constData());
   return kUsage;
-}
-
-// "COM1" ... "COM11"; empty for anything else.
-QString portName(const QString& text) {
-  static const QRegularExpression pattern(QStringLiteral("^COM([1-9]|1[01])$"));
-  return pattern.match(text).hasMatch() ? text : QString();
 }
 
 struct StatusOptions {
@@ -195,7 +189,7 @@ int run(int argc, char** argv) {
 
   StatusOptions o;
   for (const QString& p : parser.values(port)) {
-    if (portName(p).isEmpty()) {
+    if (comPortNumber(p) == 0) {
       return usageError(QStringLiteral("unknown port '%1'; ports: COM1 ... COM11").arg(p));
     }
     if (o.ports.contains(p)) return usageError(QStringLiteral("port %1 named twice").arg(p));

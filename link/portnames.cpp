@@ -16,6 +16,12 @@ QString portLinkFolder() {
   return base + QStringLiteral("/zfuse/ports");
 }
 
+int comPortNumber(const QString& comName) {
+  static const QRegularExpression pattern(QStringLiteral("^COM([1-9]|1[01])$"));
+  const auto match = pattern.match(comName);
+  return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
 QString systemPortPath(const QString& comName) {
 #ifdef Q_OS_WIN
   return comName;

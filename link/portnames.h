@@ -12,6 +12,9 @@ namespace zfuse {
 // examined (no permission): then no port can be told, and none is opened.
 QString systemPortPath(const QString& comName);
 
+// The number 1 ... 11 of a port name "COM1" ... "COM11"; 0 for anything else.
+int comPortNumber(const QString& comName);
+
 // The folder that holds the COMn links.
 QString portLinkFolder();
 

@@ -83,19 +83,12 @@ std::string faultNames(unsigned faults) {
 }
 
 std::optional<uint8_t> modelByName(const std::string& name) {
-  static const std::vector<std::pair<std::string, uint8_t>> models = {{"2ch6a", kType2ch6A},
-                                                                      {"2ch10a", kType2ch10A},
-                                                                      {"standard", kTypeStandard},
-                                                                      {"4ch10a", kType4ch10A},
-                                                                      {"4ch6a", kType4ch6A}};
-  for (const auto& [n, t] : models) {
-    if (n == name) return t;
-  }
+  if (const auto type = zfuse::modelOfName(name.c_str())) return type;
   try {
     std::size_t used = 0;
     const int value = std::stoi(name, &used, 0);
     if (used == name.size() && value >= 0 && value < 256 &&
-        FrameAssembler::isTypeByte(static_cast<uint8_t>(value))) {
+        isModelType(static_cast<uint8_t>(value))) {
       return static_cast<uint8_t>(value);
     }
   } catch (...) {
@@ -104,20 +97,8 @@ std::optional<uint8_t> modelByName(const std::string& name) {
 }
 
 std::string modelName(uint8_t type) {
-  switch (type) {
-    case kType2ch6A:
-      return "2ch6a";
-    case kType2ch10A:
-      return "2ch10a";
-    case kTypeStandard:
-      return "standard";
-    case kType4ch10A:
-      return "4ch10a";
-    case kType4ch6A:
-      return "4ch6a";
-    default:
-      return "unknown";
-  }
+  const std::string name = zfuse::modelName(type);
+  return name.empty() ? "unknown" : name;
 }
 
 std::vector<uint8_t> factoryConfiguration(uint8_t model) {
