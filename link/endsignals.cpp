@@ -12,18 +12,12 @@ namespace zfuse {
 namespace {
 // The pipe through which a signal reaches the event loop.
 int signalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t lastSignal = 0;
 
-void onEndSignal(int sig) {
-  lastSignal = sig;
+void onEndSignal(int) {
   const char byte = 1;
   [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
 }
 }  // namespace
-
-int lastEndSignal() {
-  return lastSignal;
-}
 
 std::unique_ptr<QSocketNotifier> quitOnEndSignals() {
   if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -8,8 +8,6 @@ namespace zfuse {
 // While the returned object lives, SIGTERM, SIGINT and SIGHUP make the running event
 // loop quit in its own time (the signal only writes a byte into a pipe the event loop
 // watches), so that every ordinary end closes the ports and removes their lock files.
-// Which signal came last is told by `lastEndSignal`.
 std::unique_ptr<QSocketNotifier> quitOnEndSignals();
-int lastEndSignal();
 
 }  // namespace zfuse

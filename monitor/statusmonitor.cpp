@@ -30,33 +30,18 @@ void StatusMonitor::onFrame(const std::vector<uint8_t>& frame) {
     emit badTelegram(frame[1]);
     return;
   }
-  ++goodTelegrams_;
   emit statusDecoded(decodeStatusReading(frame));
 }
 
 void StatusMonitor::watchdogTick() {
   if (!assembler_.takeActivity()) emit silent();
-  notePortState();
 }
 
 void StatusMonitor::reopenTick() {
   connection_.keepOpen();
-  notePortState();
-}
-
-void StatusMonitor::notePortState() {
-  const bool open = connection_.isOpen();
-  if (open == wasOpen_) return;
-  wasOpen_ = open;
-  if (open) {
-    emit portOpened(connection_.portName());
-  } else {
-    emit portLost(connection_.portName());
-  }
 }
 
 void StatusMonitor::runOnOwnTimers() {
-  notePortState();
   watchdog_.start();
   reopen_.start();
 }

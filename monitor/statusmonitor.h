@@ -40,8 +40,6 @@ class StatusMonitor : public QObject {
 
   // Telegrams of a known model whose check byte was wrong, since the start.
   quint64 badTelegrams() const { return badTelegrams_; }
-  // Telegrams with a good check byte, since the start.
-  quint64 goodTelegrams() const { return goodTelegrams_; }
 
  signals:
   // A frame was cut out of the stream, whatever the decoder makes of it.
@@ -54,22 +52,16 @@ class StatusMonitor : public QObject {
   void badTelegram(quint8 type);
   // A whole second without a received byte.
   void silent();
-  // The port was opened, or was found closed (lost or closed by its owner).
-  void portOpened(const QString& comName);
-  void portLost(const QString& comName);
 
  private:
   void onFrame(const std::vector<uint8_t>& frame);
   void reopenTick();
-  void notePortState();
 
   FrameAssembler assembler_;
   PortConnection connection_;  // after the assembler: it hands bytes to it
   QTimer watchdog_;
   QTimer reopen_;
-  bool wasOpen_ = false;
   quint64 badTelegrams_ = 0;
-  quint64 goodTelegrams_ = 0;
 };
 
 }  // namespace zfuse

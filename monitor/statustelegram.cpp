@@ -29,14 +29,6 @@ void setModelFlags(uint8_t type) {
   model_4ch_6a = type == kType4ch6A;
 }
 
-uint8_t modelFlagType() {
-  if (model_2ch_6a) return kType2ch6A;
-  if (model_2ch_10a) return kType2ch10A;
-  if (model_standard) return kTypeStandard;
-  if (model_4ch_6a) return kType4ch6A;
-  return kType4ch10A;
-}
-
 bool fourChannelModel() {
   return model_4ch_10a || model_4ch_6a;
 }
@@ -82,12 +74,6 @@ std::optional<uint8_t> modelOfName(const char* name) {
 int channelCount(uint8_t type) {
   const ModelInfo* m = infoOf(type);
   return m ? m->channels : 0;
-}
-
-int maxRatedCurrent(uint8_t type, int channel) {
-  const ModelInfo* m = infoOf(type);
-  if (!m || channel < 0 || channel >= m->channels) return 0;
-  return channel < 2 ? m->maxFront : m->maxBack;
 }
 
 uint8_t xorBytes(const uint8_t* data, std::size_t first, std::size_t last) {

@@ -22,15 +22,11 @@ constexpr uint8_t kType2ch10A = 0x13;
 constexpr uint8_t kTypeStandard = 0x15;
 constexpr uint8_t kType4ch10A = 0x17;
 constexpr uint8_t kType4ch6A = 0x19;
-constexpr std::array<uint8_t, 5> kModelTypes{kType2ch6A, kType2ch10A, kTypeStandard, kType4ch10A,
-                                             kType4ch6A};
 
 // The flags as the program sets them at start.
 void resetModelFlags();
 // Makes the flag of `type` true and the other four false; other bytes change nothing.
 void setModelFlags(uint8_t type);
-// The type byte of the flag that is set.
-uint8_t modelFlagType();
 // Channels 3 and 4 are shown only for the four-channel fuse variants.
 bool fourChannelModel();
 
@@ -42,8 +38,6 @@ const char* modelName(uint8_t type);
 std::optional<uint8_t> modelOfName(const char* name);
 // Channels the model has: 2 or 4 (the standard model has four).
 int channelCount(uint8_t type);
-// Highest rated current the model offers on a channel (0-based), in amperes.
-int maxRatedCurrent(uint8_t type, int channel);
 // Whether the model is configured with the fuse-variant telegrams.
 inline bool isFuseVariant(uint8_t type) {
   return isModelType(type) && type != kTypeStandard;

@@ -181,7 +181,6 @@ TEST(ModelFlags, EachTypeByteSetsExactlyItsFlag) {
     EXPECT_TRUE(*c.flag);
     EXPECT_EQ(model_2ch_6a + model_2ch_10a + model_standard + model_4ch_10a + model_4ch_6a, 1);
     EXPECT_EQ(fourChannelModel(), c.fourChannels);
-    EXPECT_EQ(modelFlagType(), c.type);
     EXPECT_EQ(channelCount(c.type), c.channels);
     EXPECT_STREQ(modelName(c.type), c.name);
     EXPECT_EQ(modelOfName(c.name), c.type);
