@@ -12,16 +12,18 @@
 #include <memory>
 #include <vector>
 
-#include "ctl/statusoutput.h"
 #include "link/connection.h"
 #include "link/endsignals.h"
 #include "link/portdoctor.h"
 #include "link/portnames.h"
 #include "monitor/statusmonitor.h"
+#include "monitor/statusoutput.h"
 #include "zfuse_version.h"
 
 namespace zfuse::ctl {
 namespace {
+
+enum class Format { Text, Json, Csv };
 
 // Exit codes, as documented in --help and the README.
 enum Exit : int {

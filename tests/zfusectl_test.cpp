@@ -10,8 +10,8 @@
 #include <QProcess>
 #include <QTimeZone>
 
-#include "ctl/statusoutput.h"
 #include "link/portnames.h"
+#include "monitor/statusoutput.h"
 #include "tests/support/pty.h"
 #include "tests/support/status_recorder.h"
 #include "tests/support/telegrams.h"
@@ -35,18 +35,18 @@ const QDateTime kTime(QDate(2026, 12, 10), QTime(14, 3, 7, 25), QTimeZone(3600))
 
 TEST(ZfusectlOutput, EveryFormatCarriesTheNumbers) {
   const StatusReading r = exampleReading();
-  EXPECT_EQ(ctl::isoTime(kTime), "2026-12-10T14:03:07.025+01:00");
-  EXPECT_EQ(ctl::textLine(kTime, "COM1", r),
+  EXPECT_EQ(isoTime(kTime), "2026-12-10T14:03:07.025+01:00");
+  EXPECT_EQ(textLine(kTime, "COM1", r),
             "2026-12-10T14:03:07.025+01:00  COM1  4ch10a  "
             "ch1 1.23 A (max 2.00 A, rated 6 A) WARNING  ch2 0.50 A (max 0.50 A, rated 10 A)  "
             "ch3 0.00 A (max 0.00 A, rated 10 A)  ch4 10.00 A (max 10.50 A, rated 2 A)  "
             "Uin 24.00 V (min 23.50 V)");
-  EXPECT_EQ(ctl::csvLine(kTime, "COM1", r),
+  EXPECT_EQ(csvLine(kTime, "COM1", r),
             "2026-12-10T14:03:07.025+01:00,COM1,4ch10a,1.23,2.00,6,0.50,0.50,10,0.00,0.00,10,"
             "10.00,10.50,2,24.00,23.50,1,0,0,0,0,0,0,0,0,0");
-  EXPECT_EQ(ctl::csvHeader().count(','), ctl::csvLine(kTime, "COM1", r).count(','));
+  EXPECT_EQ(csvHeader().count(','), csvLine(kTime, "COM1", r).count(','));
 
-  const QJsonObject o = QJsonDocument::fromJson(ctl::jsonLine(kTime, "COM1", r).toUtf8()).object();
+  const QJsonObject o = QJsonDocument::fromJson(jsonLine(kTime, "COM1", r).toUtf8()).object();
   EXPECT_EQ(o["model"].toString(), "4ch10a");
   EXPECT_EQ(o["type"].toInt(), 0x17);
   EXPECT_DOUBLE_EQ(o["uin"].toDouble(), 24.0);
@@ -65,24 +65,24 @@ TEST(ZfusectlOutput, SwitchedOffAndMissingChannelsHaveNoValues) {
   // Channel 3 switched off (rated 0), channel 4 at 2 A; and a two-channel model.
   const StatusReading off = exampleReading(0x17, 0x20);
   const QJsonArray ch =
-      QJsonDocument::fromJson(ctl::jsonLine(kTime, "COM1", off).toUtf8())["channels"].toArray();
+      QJsonDocument::fromJson(jsonLine(kTime, "COM1", off).toUtf8())["channels"].toArray();
   EXPECT_TRUE(ch[2]["present"].isNull());
   EXPECT_TRUE(ch[2]["rated"].isNull());
   EXPECT_FALSE(ch[2]["warning"].isNull());  // the channel exists: its lamps count
   EXPECT_EQ(ch[3]["rated"].toInt(), 2);
-  EXPECT_TRUE(ctl::csvLine(kTime, "COM1", off).contains(",10,,,,10.00,"));
-  EXPECT_TRUE(ctl::textLine(kTime, "COM1", off).contains("ch3 off"));
+  EXPECT_TRUE(csvLine(kTime, "COM1", off).contains(",10,,,,10.00,"));
+  EXPECT_TRUE(textLine(kTime, "COM1", off).contains("ch3 off"));
 
   const StatusReading two = exampleReading(0x11);
   const QJsonArray ch2 =
-      QJsonDocument::fromJson(ctl::jsonLine(kTime, "COM2", two).toUtf8())["channels"].toArray();
+      QJsonDocument::fromJson(jsonLine(kTime, "COM2", two).toUtf8())["channels"].toArray();
   for (int c : {2, 3}) {
     for (const char* key : {"present", "maximum", "rated", "warning", "tripped"}) {
       EXPECT_TRUE(ch2[c][key].isNull()) << c << key;
     }
   }
-  EXPECT_TRUE(ctl::csvLine(kTime, "COM2", two).endsWith(",24.00,23.50,1,0,0,0,,,,,0,0"));
-  EXPECT_FALSE(ctl::textLine(kTime, "COM2", two).contains("ch3"));
+  EXPECT_TRUE(csvLine(kTime, "COM2", two).endsWith(",24.00,23.50,1,0,0,0,,,,,0,0"));
+  EXPECT_FALSE(textLine(kTime, "COM2", two).contains("ch3"));
 }
 
 class Zfusectl : public ::testing::Test {
@@ -146,7 +146,7 @@ TEST_F(Zfusectl, WrongCheckBytesAreCountedNotPrinted) {
   startDevice(0x17, sim::kBadChecksum);
   const Result r = run({"status", "--port", "COM1", "--seconds", "0.6", "--format", "csv"});
   EXPECT_EQ(r.exit, 0);
-  EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts), QStringList{ctl::csvHeader()});
+  EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts), QStringList{csvHeader()});
   EXPECT_TRUE(
       r.err.contains(QRegularExpression("COM1: 0 telegrams printed, [1-9][0-9]* with a "
                                         "wrong check byte")))

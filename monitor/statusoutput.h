@@ -5,9 +5,7 @@
 
 #include "monitor/statustelegram.h"
 
-namespace zfuse::ctl {
-
-enum class Format { Text, Json, Csv };
+namespace zfuse {
 
 // One decoded status telegram as a line of output, without its line end. Numbers in
 // amperes and volts with a decimal point; a channel that is switched off or that the
@@ -20,4 +18,4 @@ QString csvLine(const QDateTime& time, const QString& port, const StatusReading&
 // The local time with milliseconds and its offset, ISO 8601.
 QString isoTime(const QDateTime& time);
 
-}  // namespace zfuse::ctl
+}  // namespace zfuse

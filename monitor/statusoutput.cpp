@@ -1,11 +1,11 @@
-#include "ctl/statusoutput.h"
+#include "monitor/statusoutput.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
 
-namespace zfuse::ctl {
+namespace zfuse {
 
 namespace {
 // Hundredths as a number with two decimals.
@@ -102,4 +102,4 @@ QString csvLine(const QDateTime& time, const QString& port, const StatusReading&
   return cells.join(QLatin1Char(','));
 }
 
-}  // namespace zfuse::ctl
+}  // namespace zfuse

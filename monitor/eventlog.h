@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <functional>
+#include <optional>
+
+#include "monitor/statustelegram.h"
+
+namespace zfuse {
+
+class StatusMonitor;
+
+// Something that happened on one device: a lamp lit or went out, the telegrams stopped
+// or came back, a configuration was written to it.
+struct DeviceEvent {
+  enum class Kind {
+    Warning,
+    Trip,
+    PowerGoodLow,
+    HardwareFault,
+    ConnectionLost,
+    ConnectionBack,
+    ConfigurationWritten,
+  };
+  QDateTime time;
+  Kind kind = Kind::Warning;
+  int channel = -1;  // 0 to 3 for warning and trip, -1 for the whole device
+  bool on = true;    // the lamp lit (true) or went out (false); true for the other kinds
+
+  bool operator==(const DeviceEvent&) const = default;
+};
+
+// The kind as a fixed key for machine-readable output: "warning", "trip",
+// "power_good_low", "hardware_fault", "connection_lost", "connection_back",
+// "configuration_written".
+const char* eventKindKey(DeviceEvent::Kind kind);
+// One event as a compact JSON object: time (ISO 8601 with milliseconds), port, event
+// (the kind's key), channel (1 to 4, null for the whole device), on.
+QString eventJson(const DeviceEvent& event, const QString& port);
+
+// Turns successive status readings of one device into events. The first reading is
+// compared with all lamps out, so lamps already lit when monitoring starts are logged;
+// after a silence the telegrams that come back are compared with the last one before it.
+class EventDetector : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit EventDetector(QObject* parent = nullptr);
+
+  // Follows a status monitor: its readings and its silences.
+  void watch(StatusMonitor* monitor);
+
+  void reading(const StatusReading& reading);
+  // No byte for a second: one "connection lost" per silence, and only after a reading.
+  void silence();
+  void configurationWritten();
+
+  // The clock that stamps events; tests set a fixed one.
+  void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+
+ signals:
+  void event(const zfuse::DeviceEvent& event);
+
+ private:
+  void emitEvent(DeviceEvent::Kind kind, int channel, bool on);
+
+  std::optional<StatusReading> last_;
+  bool connected_ = false;
+  bool lostBefore_ = false;
+  std::function<QDateTime()> clock_ = [] { return QDateTime::currentDateTime(); };
+};
+
+// The events of one device, newest first, bounded: beyond kMaxEntries the oldest go.
+class EventLog {
+ public:
+  static constexpr int kMaxEntries = 10000;
+
+  void append(const DeviceEvent& event);
+  int size() const { return static_cast<int>(entries_.size()); }
+  // 0 is the newest entry.
+  const DeviceEvent& at(int newestFirst) const;
+  // Entries pushed out by the bound since the start or the last clear.
+  quint64 dropped() const { return dropped_; }
+  void clear();
+
+ private:
+  std::deque<DeviceEvent> entries_;  // oldest at the front
+  quint64 dropped_ = 0;
+};
+
+}  // namespace zfuse
+Q_DECLARE_METATYPE(zfuse::DeviceEvent)
