@@ -67,6 +67,10 @@ QString jsonLine(const QDateTime& time, const QString& port, const StatusReading
   return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+namespace {
+constexpr int kCsvColumns = 3 + 4 * 3 + 2 + 4 * 2 + 2;
+}  // namespace
+
 QString csvHeader() {
   QStringList columns{QStringLiteral("time"), QStringLiteral("port"), QStringLiteral("model")};
   for (int ch = 1; ch <= 4; ++ch) {
@@ -99,6 +103,12 @@ QString csvLine(const QDateTime& time, const QString& port, const StatusReading&
     cells << (exists ? bit(r.warning(ch)) : QString()) << (exists ? bit(r.tripped(ch)) : QString());
   }
   cells << bit(r.powerGoodLow()) << bit(r.hardwareFault());
+  return cells.join(QLatin1Char(','));
+}
+
+QString csvGapLine(const QDateTime& time, const QString& port) {
+  QStringList cells{isoTime(time), port, QStringLiteral("gap")};
+  while (cells.size() < kCsvColumns) cells << QString();
   return cells.join(QLatin1Char(','));
 }
 
