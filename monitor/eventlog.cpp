@@ -37,6 +37,17 @@ QString eventJson(const DeviceEvent& e, const QString& port) {
   return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+QString eventCsvHeader() {
+  return QStringLiteral("time,port,event,channel,on");
+}
+
+QString eventCsvLine(const DeviceEvent& e, const QString& port) {
+  return QStringLiteral("%1,%2,%3,%4,%5")
+      .arg(isoTime(e.time), port, QString::fromLatin1(eventKindKey(e.kind)),
+           e.channel < 0 ? QString() : QString::number(e.channel + 1),
+           e.on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
 EventDetector::EventDetector(QObject* parent) : QObject(parent) {
   qRegisterMetaType<zfuse::DeviceEvent>();
 }
@@ -94,6 +105,12 @@ void EventLog::append(const DeviceEvent& event) {
 
 const DeviceEvent& EventLog::at(int newestFirst) const {
   return entries_[entries_.size() - 1 - static_cast<std::size_t>(newestFirst)];
+}
+
+QByteArray EventLog::toCsv(const QString& port) const {
+  QByteArray csv = eventCsvHeader().toUtf8() + "\r\n";
+  for (const DeviceEvent& e : entries_) csv += eventCsvLine(e, port).toUtf8() + "\r\n";
+  return csv;
 }
 
 void EventLog::clear() {

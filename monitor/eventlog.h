@@ -40,6 +40,10 @@ const char* eventKindKey(DeviceEvent::Kind kind);
 // One event as a compact JSON object: time (ISO 8601 with milliseconds), port, event
 // (the kind's key), channel (1 to 4, null for the whole device), on.
 QString eventJson(const DeviceEvent& event, const QString& port);
+// The same as a CSV row (time, port, event, channel, on as 0/1; the channel empty for
+// the whole device), and the header row of those columns.
+QString eventCsvHeader();
+QString eventCsvLine(const DeviceEvent& event, const QString& port);
 
 // Turns successive status readings of one device into events. The first reading is
 // compared with all lamps out, so lamps already lit when monitoring starts are logged;
@@ -85,6 +89,8 @@ class EventLog {
   // Entries pushed out by the bound since the start or the last clear.
   quint64 dropped() const { return dropped_; }
   void clear();
+  // The whole log as a CSV file, oldest entry first, rows ended with CR LF (RFC 4180).
+  QByteArray toCsv(const QString& port) const;
 
  private:
   std::deque<DeviceEvent> entries_;  // oldest at the front

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <vector>
 
+#include "monitor/statusoutput.h"
+
 namespace zfuse {
 namespace {
 
@@ -104,6 +106,30 @@ TEST(EventLog, JsonCarriesKeyChannelAndState) {
       QJsonDocument::fromJson(eventJson(ev(Kind::ConnectionLost, -1), "COM1").toUtf8()).object();
   EXPECT_EQ(lost["event"].toString(), "connection_lost");
   EXPECT_TRUE(lost["channel"].isNull());
+}
+
+}  // namespace
+}  // namespace zfuse
+
+namespace zfuse {
+namespace {
+
+TEST(EventLog, ExportsCsvOldestFirst) {
+  EventLog log;
+  log.append(ev(Kind::Warning, 0));
+  log.append(ev(Kind::ConnectionLost, -1));
+  log.append(DeviceEvent{kTime.addMSecs(1500), Kind::Trip, 3, false});
+  const QByteArray zone = isoTime(kTime).mid(23).toUtf8();  // the local offset
+  EXPECT_EQ(log.toCsv("COM2"),
+            "time,port,event,channel,on\r\n"
+            "2026-12-11T03:04:05.006" +
+                zone +
+                ",COM2,warning,1,1\r\n"
+                "2026-12-11T03:04:05.006" +
+                zone +
+                ",COM2,connection_lost,,1\r\n"
+                "2026-12-11T03:04:06.506" +
+                zone + ",COM2,trip,4,0\r\n");
 }
 
 }  // namespace
