@@ -41,6 +41,11 @@ const Caption kMainWindow[] = {
     {"Button1", "Konfiguration", "configuration"},
     {"oeffnen1", "&Datei", "&file"},
     {"info1", "&Info...", "&info..."},
+    {"Aufzeichnungstarten1", "&Aufzeichnung starten…", "&start recording…"},
+    {"Aufzeichnungbeenden1", "Aufzeichnung &beenden", "s&top recording"},
+    {"Ereignisse1", "&Ereignisse", "&events"},
+    {"Verlauf1", "&Verlauf", "t&rend"},
+    {"Kennlinie1", "&Kennlinie", "ch&aracteristic"},
     {"Beenden1", "S&chließen", "&close"},
 };
 

@@ -14,8 +14,10 @@
 #include "windowkit/keyboard.h"
 #include "windowkit/qttranslations.h"
 #include "windowkit/windowkit.h"
+#include "windows/eventwindow.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
+#include "windows/trendwindow.h"
 
 namespace zfuse {
 
@@ -24,6 +26,8 @@ Tpara* para = nullptr;
 TInfo* Info = nullptr;
 Tparameter_zokx* parameter_zokx = nullptr;
 TForm2* Form2 = nullptr;
+EventWindow* Events = nullptr;
+TrendWindow* Trend = nullptr;
 
 void followLanguage(bool english) {
   useQtTranslations(!english);
@@ -54,8 +58,28 @@ void startProgram(const StartOptions& options) {
   QObject::connect(parameter_zokx, &ConfigDialog::deviceHandedBack, Form1,
                    &TForm1::configurationClosed);
   // The fuse-variant dialog's thumbnail opens the trip characteristic on top.
-  QObject::connect(parameter_zokx, &Tparameter_zokx::characteristicRequested, Form2,
-                   [] { showOnTop(Form2); });
+  // There the dialog holds the port: the picture as it is, without operating points.
+  QObject::connect(parameter_zokx, &Tparameter_zokx::characteristicRequested, Form2, [] {
+    Form2->setLive(false);
+    showOnTop(Form2);
+  });
+
+  // The diagnosis: events, trend and operating points follow the main window's status
+  // monitor, shown or hidden.
+  Events = new EventWindow(&Form1->eventLog(), [] { return Form1->portName(); });
+  Trend = new TrendWindow;
+  StatusMonitor* monitor = &Form1->monitor();
+  EventDetector* detector = &Form1->eventDetector();
+  QObject::connect(detector, &EventDetector::event, Events, &EventWindow::logChanged);
+  QObject::connect(detector, &EventDetector::event, Trend, &TrendWindow::addEvent);
+  QObject::connect(monitor, &StatusMonitor::statusDecoded, Trend, &TrendWindow::addReading);
+  QObject::connect(monitor, &StatusMonitor::statusDecoded, Form2, &TForm2::showLoads);
+  QObject::connect(monitor, &StatusMonitor::silent, Form2, &TForm2::clearLoads);
+  for (ConfigDialog* dialog :
+       {static_cast<ConfigDialog*>(para), static_cast<ConfigDialog*>(parameter_zokx)}) {
+    QObject::connect(dialog, &ConfigDialog::configurationWritten, detector,
+                     &EventDetector::configurationWritten);
+  }
 
   // German first, as at every start; English on request.
   Form1->deutschClick();
@@ -64,6 +88,10 @@ void startProgram(const StartOptions& options) {
 }
 
 void endProgram() {
+  delete Trend;
+  delete Events;
+  Trend = nullptr;
+  Events = nullptr;
   delete Form2;
   delete parameter_zokx;
   delete Info;

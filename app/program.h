@@ -9,6 +9,8 @@ class Tpara;
 class TInfo;
 class Tparameter_zokx;
 class TForm2;
+class EventWindow;
+class TrendWindow;
 
 // The five windows of the program, created once at start and kept until its end.
 extern TForm1* Form1;
@@ -16,6 +18,9 @@ extern Tpara* para;
 extern TInfo* Info;
 extern Tparameter_zokx* parameter_zokx;
 extern TForm2* Form2;
+// The diagnosis windows: the event log and the trend, created after the five.
+extern EventWindow* Events;
+extern TrendWindow* Trend;
 
 // How the operator started the program: the port of the first open and the language.
 // Nothing is kept between runs; the defaults are COM1 and German.

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -13,8 +14,12 @@
 #include "config/parameter2.h"
 #include "ui_zokm32.h"
 #include "windowkit/desktop.h"
+#include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
+#include "windows/eventwindow.h"
+#include "windows/grafik.h"
 #include "windows/information.h"
+#include "windows/trendwindow.h"
 #include "zfuse_version.h"
 
 namespace zfuse {
@@ -23,6 +28,13 @@ namespace {
 constexpr int kPollPeriodMs = 50;
 constexpr int kBlinkPeriodMs = 250;
 constexpr int kCentreBelowWidth = 1200;
+
+// Shows a window that may be hidden behind others, in front and with the focus.
+void bringForward(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
@@ -51,6 +63,12 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   connect(&monitor_, &StatusMonitor::telegramSeen, this, &TForm1::startActivityBlink);
   connect(&monitor_, &StatusMonitor::statusDecoded, this, &TForm1::showStatus);
   connect(&monitor_, &StatusMonitor::silent, this, &TForm1::emptyDisplay);
+  detector_.watch(&monitor_);
+  connect(&detector_, &EventDetector::event, this,
+          [this](const DeviceEvent& e) { eventLog_.append(e); });
+  recording_.watch(&monitor_);
+  recording_.setPortName([this] { return portName(); });
+  connect(&recording_, &StatusRecording::failed, this, &TForm1::recordingFailed);
 
   Timer1 = namedTimer(this, "Timer1", kPollPeriodMs);
   Timer2 = namedTimer(this, "Timer2", StatusMonitor::kWatchdogPeriodMs);
@@ -62,6 +80,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(ui->info1, &QAction::triggered, this, &TForm1::info1Click);
   connect(ui->Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
+  connect(ui->Aufzeichnungstarten1, &QAction::triggered, this, &TForm1::Aufzeichnungstarten1Click);
+  connect(ui->Aufzeichnungbeenden1, &QAction::triggered, this, &TForm1::Aufzeichnungbeenden1Click);
+  connect(ui->Ereignisse1, &QAction::triggered, this, &TForm1::Ereignisse1Click);
+  connect(ui->Verlauf1, &QAction::triggered, this, &TForm1::Verlauf1Click);
+  connect(ui->Kennlinie1, &QAction::triggered, this, &TForm1::Kennlinie1Click);
   connect(ui->deutsch, &ClickableLabel::clicked, this, &TForm1::deutschClick);
   connect(ui->englisch, &ClickableLabel::clicked, this, &TForm1::englischClick);
 
@@ -244,6 +267,74 @@ void TForm1::Beenden1Click() {
   close();
 }
 
+QString TForm1::portName() const {
+  return ui->comport->currentText();
+}
+
+void TForm1::Aufzeichnungstarten1Click() {
+  const bool english = sprache_englisch;
+  FileQuestion question;
+  question.kind = FileQuestion::Save;
+  question.filters = {
+      english ? QStringLiteral("CSV files (*.csv)") : QStringLiteral("CSV-Dateien (*.csv)"),
+      english ? QStringLiteral("All files (*)") : QStringLiteral("Alle Dateien (*)")};
+  question.defaultSuffix = QStringLiteral("csv");
+  const QString path = Modal::askFileName(this, question);
+  if (path.isEmpty()) return;
+  if (!recording_.start(path)) {
+    const bool notAFile = recording_.error() == StatusRecording::Error::NotAFile;
+    const char* text = english
+                           ? (notAFile ? "cannot record into %1: it is not a file"
+                                       : "cannot record into %1: it cannot be written")
+                           : (notAFile ? "Aufzeichnung in %1 nicht möglich: das ist keine Datei"
+                                       : "Aufzeichnung in %1 nicht möglich: die Datei kann nicht "
+                                         "geschrieben werden");
+    Modal::showError(this, QString::fromUtf8(text).arg(QDir::toNativeSeparators(path)));
+  }
+  showRecordingState();
+}
+
+void TForm1::Aufzeichnungbeenden1Click() {
+  recording_.stop();
+  showRecordingState();
+}
+
+void TForm1::recordingFailed(StatusRecording::Error) {
+  showRecordingState();
+  const QString path = QDir::toNativeSeparators(recording_.path());
+  // Told outside the status path that noticed it, so no telegram waits on the box.
+  QTimer::singleShot(0, this, [this, path] {
+    Modal::showError(this, sprache_englisch
+                               ? QStringLiteral("recording stopped: writing to %1 failed (disk "
+                                                "full or medium removed); the rows written "
+                                                "so far are kept")
+                                     .arg(path)
+                               : QStringLiteral("Aufzeichnung beendet: Schreiben in %1 "
+                                                "fehlgeschlagen (Datenträger voll oder "
+                                                "entfernt); die bisher geschriebenen Zeilen "
+                                                "bleiben erhalten")
+                                     .arg(path));
+  });
+}
+
+void TForm1::showRecordingState() {
+  ui->Aufzeichnungstarten1->setEnabled(!recording_.active());
+  ui->Aufzeichnungbeenden1->setEnabled(recording_.active());
+}
+
+void TForm1::Ereignisse1Click() {
+  bringForward(Events);
+}
+
+void TForm1::Verlauf1Click() {
+  bringForward(Trend);
+}
+
+void TForm1::Kennlinie1Click() {
+  Form2->setLive(true);
+  showOnTop(Form2);
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
   // The main window is the program: closing it ends the run, whatever else is open.
   event->accept();
@@ -268,6 +359,9 @@ void TForm1::applyLanguage() {
   applyCaptions(this, mainWindowCaptions(), english);
   applyCaptions(para, standardDialogCaptions(), english);
   applyCaptions(parameter_zokx, variantDialogCaptions(), english);
+  if (Events) Events->applyLanguage(english);
+  if (Trend) Trend->applyLanguage(english);
+  if (Form2) Form2->applyLanguage(english);
   describeForAccessibility();
   followLanguage(english);
 }

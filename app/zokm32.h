@@ -5,6 +5,8 @@
 #include <array>
 #include <memory>
 
+#include "monitor/eventlog.h"
+#include "monitor/recording.h"
 #include "monitor/statusmonitor.h"
 
 class QLabel;
@@ -24,6 +26,9 @@ namespace zfuse {
 //                  telegramSeen   -> model flags, activity blink (Timer3 ends it)
 //                  statusDecoded  -> lamps and value labels (statusTexts formats them)
 //   Timer2 (1 s) -> StatusMonitor::watchdogTick -> silent -> display emptied, port list
+//   StatusMonitor -> EventDetector -> EventLog (the event log window reads it)
+//                 -> StatusRecording (menu: start/stop recording) -> CSV file
+//   (program.cpp adds the trend window and the operating points of Form2)
 class TForm1 : public QMainWindow {
   Q_OBJECT
 
@@ -39,6 +44,11 @@ class TForm1 : public QMainWindow {
   void Button1Click();
   void info1Click();
   void Beenden1Click();
+  void Aufzeichnungstarten1Click();
+  void Aufzeichnungbeenden1Click();
+  void Ereignisse1Click();
+  void Verlauf1Click();
+  void Kennlinie1Click();
   void deutschClick();
   void englischClick();
 
@@ -52,6 +62,13 @@ class TForm1 : public QMainWindow {
 
   // A configuration dialog closed: the main window takes the device back.
   void configurationClosed();
+
+  // What the diagnosis windows and the recording follow.
+  EventDetector& eventDetector() { return detector_; }
+  const EventLog& eventLog() const { return eventLog_; }
+  StatusRecording& recording() { return recording_; }
+  // The name of the port chosen, "COM1" to "COM11".
+  QString portName() const;
 
   QTimer* Timer1;
   QTimer* Timer2;
@@ -82,6 +99,9 @@ class TForm1 : public QMainWindow {
   void describeForAccessibility();
   static void describeLamp(const Lamp& lamp);
   static void hideLamp(const Lamp& lamp);
+  // The recording menu items follow whether a recording runs.
+  void showRecordingState();
+  void recordingFailed(StatusRecording::Error error);
 
   std::unique_ptr<Ui::TForm1> ui;
   // The value labels of a channel's row, and its row captions.
@@ -96,6 +116,9 @@ class TForm1 : public QMainWindow {
   std::array<Lamp, 10> lamps_;  // warning 1, tripped 1, ... tripped 4, supply 1, supply 2
   std::array<ChannelRow, 4> rows_;
   StatusMonitor monitor_;
+  EventDetector detector_;
+  EventLog eventLog_;
+  StatusRecording recording_;
 };
 
 }  // namespace zfuse

@@ -151,6 +151,7 @@ void ConfigDialog::writeAttempt() {
   }
   attemptSucceeded();
   startCleanUp();
+  emit configurationWritten();
 }
 
 void ConfigDialog::attemptFailed() {

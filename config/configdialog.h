@@ -61,6 +61,8 @@ class ConfigDialog : public QMainWindow {
   // Emitted on every close of the dialog, first thing: the main window enables itself,
   // restarts its poll tick and re-opens its port.
   void deviceHandedBack();
+  // The device acknowledged a written configuration.
+  void configurationWritten();
 
  protected:
   // A check box and the bit it stands for in its event byte.

@@ -21,4 +21,9 @@ constexpr int centredEdge(int area, int window) {
 // Moves a window to the middle of the work area, by its outer size.
 void centreInWorkArea(QWidget* window);
 
+// For a window the operator may resize: shrinks it to the work area where it is larger
+// (never below its minimum size) and centres it there, its title bar never above or
+// left of the work area.
+void fitInWorkArea(QWidget* window);
+
 }  // namespace zfuse

@@ -1,0 +1,416 @@
+#include "windows/trendwindow.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "windowkit/desktop.h"
+#include "windowkit/keyboard.h"
+#include "windowkit/windowkit.h"
+#include "windows/channelcolours.h"
+
+namespace zfuse {
+
+namespace {
+
+const Caption kCaptions[] = {
+    {"", "Verlauf", "trend"},
+    {"Label1", "&Zeitraum:", "&span:"},
+    {"anhalten", "&Anhalten", "&pause"},
+};
+
+const char* const kSpanNames[] = {"1 min", "10 min", "1 h", "24 h"};
+
+// Steps of the time axis: the first that gives at most about seven labels is used.
+constexpr qint64 kTimeSteps[] = {5'000,     10'000,    15'000,     30'000,    60'000,
+                                 120'000,   300'000,   600'000,    900'000,   1'800'000,
+                                 3'600'000, 7'200'000, 10'800'000, 21'600'000};
+
+QString number(double value, int decimals, bool english) {
+  QString text = QString::number(value, 'f', decimals);
+  if (!english) text.replace(QLatin1Char('.'), QLatin1Char(','));
+  return text;
+}
+
+QColor seriesColour(int series) {
+  return series == kTrendVoltage ? voltageColour() : channelColour(series);
+}
+
+QString spanName(qint64 span) {
+  for (std::size_t i = 0; i < std::size(TrendWindow::kSpans); ++i) {
+    if (TrendWindow::kSpans[i] == span) return QString::fromLatin1(kSpanNames[i]);
+  }
+  return QStringLiteral("%1 s").arg(span / 1000);
+}
+
+qint64 systemClock() {
+  return QDateTime::currentMSecsSinceEpoch();
+}
+
+// A range a little wider than [lo, hi], on whole steps.
+std::pair<double, double> niceRange(double lo, double hi, double step, double minimum) {
+  lo = std::floor(lo / step) * step;
+  hi = std::ceil(hi / step) * step;
+  if (hi - lo < minimum) {
+    const double mid = (hi + lo) / 2;
+    lo = std::floor((mid - minimum / 2) / step) * step;
+    hi = lo + minimum;
+  }
+  return {lo, hi};
+}
+
+}  // namespace
+
+std::span<const Caption> trendWindowCaptions() {
+  return kCaptions;
+}
+
+TrendPlot::TrendPlot(const TrendHistory* history, QWidget* parent)
+    : QWidget(parent), history_(history), clock_(systemClock) {
+  setObjectName(QStringLiteral("verlauf"));
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  // Reachable with Tab, so that a screen reader reads the values it shows.
+  setFocusPolicy(Qt::TabFocus);
+  setMouseTracking(true);
+  refresh();
+}
+
+void TrendPlot::setSpan(qint64 ms) {
+  span_ = ms;
+  refresh();
+}
+
+void TrendPlot::setPaused(bool paused) {
+  if (paused == this->paused()) return;
+  if (paused) {
+    pausedAt_ = clock_();
+  } else {
+    pausedAt_.reset();
+  }
+  refresh();
+}
+
+qint64 TrendPlot::viewEnd() const {
+  return pausedAt_ ? *pausedAt_ : clock_();
+}
+
+void TrendPlot::setEnglish(bool english) {
+  english_ = english;
+  refresh();
+}
+
+QRect TrendPlot::plotArea() const {
+  const QFontMetrics fm = fontMetrics();
+  const int left = fm.horizontalAdvance(QStringLiteral("1000 %")) + 14;
+  const int right = fm.horizontalAdvance(QStringLiteral("00,0 V")) + 14;
+  const int top = fm.height() * 2 + 8;
+  const int bottom = fm.height() + 18;
+  return QRect(left, top, std::max(1, width() - left - right),
+               std::max(1, height() - top - bottom));
+}
+
+std::vector<ColumnRange> TrendPlot::shownColumns(int series) const {
+  const qint64 t1 = viewEnd() + 1;
+  return history_->columns(series, t1 - span_, t1, plotArea().width());
+}
+
+QString TrendPlot::legendText(int series) const {
+  if (series == kTrendVoltage) return QStringLiteral("Uin [V]");
+  return (english_ ? QStringLiteral("channel %1 [% I_N]") : QStringLiteral("Kanal %1 [% I_N]"))
+      .arg(series + 1);
+}
+
+QString TrendPlot::valuesText(const TrendPoint& p) const {
+  QStringList lines{QDateTime::fromMSecsSinceEpoch(p.ms).toString(QStringLiteral("hh:mm:ss"))};
+  for (int ch = 0; ch < 4; ++ch) {
+    if (std::isnan(p.value[ch])) continue;
+    lines << (english_ ? QStringLiteral("channel %1: %2 A (%3 %)")
+                       : QStringLiteral("Kanal %1: %2 A (%3 %)"))
+                 .arg(ch + 1)
+                 .arg(number(p.amperes(ch), 2, english_), number(p.value[ch], 0, english_));
+  }
+  lines << QStringLiteral("Uin: %1 V").arg(number(p.value[kTrendVoltage], 2, english_));
+  return lines.join(QLatin1Char('\n'));
+}
+
+void TrendPlot::refresh() {
+  setAccessibleName(english_ ? QStringLiteral("trend") : QStringLiteral("Verlauf"));
+  const qint64 end = viewEnd();
+  const std::optional<TrendPoint> p = history_->pointAt(end);
+  QString description =
+      (english_ ? QStringLiteral("last %1") : QStringLiteral("letzte %1")).arg(spanName(span_));
+  if (paused())
+    description += english_ ? QStringLiteral(", paused") : QStringLiteral(", angehalten");
+  if (p)
+    description +=
+        QStringLiteral(": ") + valuesText(*p).replace(QLatin1Char('\n'), QStringLiteral("; "));
+  if (accessibleDescription() != description) setAccessibleDescription(description);
+  update();
+}
+
+void TrendPlot::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::white);
+  const QRect area = plotArea();
+  const QFontMetrics fm = fontMetrics();
+  const qint64 t1 = viewEnd() + 1, t0 = t1 - span_;
+  const int columns = area.width();
+
+  std::array<std::vector<ColumnRange>, kTrendSeries> shown;
+  double pctMax = 0, vMin = 1e9, vMax = -1e9;
+  for (int s = 0; s < kTrendSeries; ++s) {
+    shown[s] = history_->columns(s, t0, t1, columns);
+    for (const ColumnRange& c : shown[s]) {
+      if (c.empty()) continue;
+      if (s == kTrendVoltage) {
+        vMin = std::min(vMin, double(c.min));
+        vMax = std::max(vMax, double(c.max));
+      } else {
+        pctMax = std::max(pctMax, double(c.max));
+      }
+    }
+  }
+  // Percent from 0 to at least 120 (the first step of the characteristic); volts around
+  // what the span holds, at least 4 V.
+  const double pctTop = std::max(125.0, std::ceil(pctMax / 25.0) * 25.0);
+  const auto [vLo, vHi] = vMin <= vMax ? niceRange(vMin, vMax, 1.0, 4.0) : std::pair{20.0, 28.0};
+  const auto yPct = [&](double v) { return area.bottom() - v / pctTop * area.height(); };
+  const auto yVolt = [&](double v) {
+    return area.bottom() - (v - vLo) / (vHi - vLo) * area.height();
+  };
+  const auto xTime = [&](qint64 ms) {
+    return area.left() + double(ms - t0) * columns / double(span_);
+  };
+
+  // Grid and axes: percent on the left, volts on the right.
+  painter.setPen(QColor(0xe0, 0xe0, 0xe0));
+  const double pctStep = pctTop > 300 ? 100 : (pctTop > 150 ? 50 : 25);
+  for (double v = 0; v <= pctTop + 0.1; v += pctStep) {
+    const double y = yPct(v);
+    painter.setPen(QColor(0xe0, 0xe0, 0xe0));
+    painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+    painter.setPen(Qt::black);
+    painter.drawText(QRectF(0, y - fm.height() / 2.0, area.left() - 6, fm.height()),
+                     Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("%1 %").arg(v));
+  }
+  const double vStep = (vHi - vLo) > 10 ? 5 : ((vHi - vLo) > 5 ? 2 : 1);
+  painter.setPen(voltageColour());
+  for (double v = std::ceil(vLo / vStep) * vStep; v <= vHi + 0.01; v += vStep) {
+    const double y = yVolt(v);
+    painter.drawText(QRectF(area.right() + 6, y - fm.height() / 2.0, width(), fm.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("%1 V").arg(number(v, 0, english_)));
+  }
+  qint64 step = kTimeSteps[std::size(kTimeSteps) - 1];
+  for (const qint64 s : kTimeSteps) {
+    if (span_ / s <= 7) {
+      step = s;
+      break;
+    }
+  }
+  const QString timeFormat = step < 60'000 ? QStringLiteral("hh:mm:ss") : QStringLiteral("hh:mm");
+  const qint64 offset = QDateTime::fromMSecsSinceEpoch(t1).offsetFromUtc() * 1000LL;
+  for (qint64 t = ((t0 + offset) / step + 1) * step - offset; t < t1; t += step) {
+    const double x = xTime(t);
+    painter.setPen(QColor(0xe0, 0xe0, 0xe0));
+    painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    painter.setPen(Qt::black);
+    const QString label = QDateTime::fromMSecsSinceEpoch(t).toString(timeFormat);
+    const double w = fm.horizontalAdvance(label);
+    painter.drawText(QRectF(x - w / 2 - 2, area.bottom() + 10, w + 4, fm.height()), Qt::AlignCenter,
+                     label);
+  }
+  painter.setPen(Qt::black);
+  painter.drawRect(area.adjusted(0, 0, -1, -1));
+
+  // The series, one vertical stroke per pixel column from its lowest to its highest
+  // value, joined from column to column.
+  painter.save();
+  painter.setClipRect(area);
+  for (int s = kTrendSeries - 1; s >= 0; --s) {
+    painter.setPen(QPen(seriesColour(s), s == kTrendVoltage ? 1.0 : 1.5));
+    QPolygonF run;
+    const auto flush = [&] {
+      if (run.size() == 2) run << run.back() + QPointF(0.5, 0);
+      if (!run.isEmpty()) painter.drawPolyline(run);
+      run.clear();
+    };
+    for (int c = 0; c < columns; ++c) {
+      const ColumnRange& r = shown[s][static_cast<std::size_t>(c)];
+      if (r.empty()) {
+        flush();
+        continue;
+      }
+      const double x = area.left() + c + 0.5;
+      const double yMin = s == kTrendVoltage ? yVolt(r.min) : yPct(r.min);
+      const double yMax = s == kTrendVoltage ? yVolt(r.max) : yPct(r.max);
+      run << QPointF(x, yMin) << QPointF(x, yMax);
+    }
+    flush();
+  }
+  painter.restore();
+
+  // Warnings and trips on the time axis: a triangle under the axis, trips also a line
+  // through the plot.
+  for (const TrendMark& m : history_->marks(t0, t1)) {
+    const double x = xTime(m.ms);
+    const QColor colour = m.trip ? QColor(0xd0, 0, 0) : QColor(0xe0, 0xa0, 0);
+    if (m.trip) {
+      painter.setPen(QPen(colour, 1, Qt::DashLine));
+      painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    }
+    QPolygonF triangle;
+    triangle << QPointF(x, area.bottom() + 1) << QPointF(x - 4, area.bottom() + 8)
+             << QPointF(x + 4, area.bottom() + 8);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawPolygon(triangle);
+  }
+  painter.setBrush(Qt::NoBrush);
+
+  // The legend above the plot.
+  double x = area.left();
+  const double y = 4;
+  for (int s = 0; s < kTrendSeries; ++s) {
+    const QString text = legendText(s);
+    painter.setPen(QPen(seriesColour(s), 3));
+    painter.drawLine(QPointF(x, y + fm.height() / 2.0), QPointF(x + 16, y + fm.height() / 2.0));
+    painter.setPen(Qt::black);
+    painter.drawText(QPointF(x + 20, y + fm.ascent()), text);
+    x += 20 + fm.horizontalAdvance(text) + 14;
+  }
+  painter.setPen(QColor(0xe0, 0xa0, 0));
+  const QString warnText = english_ ? QStringLiteral("▲ warning") : QStringLiteral("▲ Warnung");
+  painter.drawText(QPointF(area.left(), y + fm.height() + fm.ascent() + 2), warnText);
+  painter.setPen(QColor(0xd0, 0, 0));
+  painter.drawText(
+      QPointF(area.left() + fm.horizontalAdvance(warnText) + 14, y + fm.height() + fm.ascent() + 2),
+      english_ ? QStringLiteral("▲ trip") : QStringLiteral("▲ Auslösung"));
+  if (paused()) {
+    painter.setPen(Qt::black);
+    painter.drawText(QRectF(area.left(), y + fm.height() + 2, area.width(), fm.height()),
+                     Qt::AlignRight,
+                     english_ ? QStringLiteral("paused") : QStringLiteral("angehalten"));
+  }
+  painter.end();
+  if (hasFocus()) drawFocusFrame(this);
+}
+
+bool TrendPlot::event(QEvent* e) {
+  if (e->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(e);
+    const QRect area = plotArea();
+    if (area.contains(help->pos())) {
+      const qint64 t1 = viewEnd() + 1;
+      const qint64 at = t1 - span_ + qint64(help->pos().x() - area.left()) * span_ / area.width();
+      const std::optional<TrendPoint> p = history_->pointAt(at);
+      if (p && at - p->ms < std::max<qint64>(2000, span_ / area.width() * 2)) {
+        QToolTip::showText(help->globalPos(), valuesText(*p), this);
+        return true;
+      }
+    }
+    QToolTip::hideText();
+    e->ignore();
+    return true;
+  }
+  return QWidget::event(e);
+}
+
+TrendWindow::TrendWindow(QWidget* parent)
+    : QWidget(parent),
+      clock_(systemClock),
+      spanCaption_(new QLabel(this)),
+      spans_(new QComboBox(this)),
+      pause_(new QPushButton(this)),
+      plot_(new TrendPlot(&history_, this)) {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowIcon(QIcon(QStringLiteral(":/icons/zfuse.svg")));
+  setObjectName(QStringLiteral("Verlauf"));
+  spanCaption_->setObjectName(QStringLiteral("Label1"));
+  spans_->setObjectName(QStringLiteral("zeitraum"));
+  pause_->setObjectName(QStringLiteral("anhalten"));
+  for (std::size_t i = 0; i < std::size(kSpans); ++i) {
+    spans_->addItem(QString::fromLatin1(kSpanNames[i]), kSpans[i]);
+  }
+  spans_->setCurrentIndex(1);
+  spanCaption_->setBuddy(spans_);
+  pause_->setCheckable(true);
+  pause_->setAutoDefault(true);
+  spans_->setFocusPolicy(Qt::StrongFocus);
+  pause_->setFocusPolicy(Qt::StrongFocus);
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(spanCaption_);
+  top->addWidget(spans_);
+  top->addSpacing(12);
+  top->addWidget(pause_);
+  top->addStretch(1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(plot_, 1);
+  setTabOrder(spans_, pause_);
+  setTabOrder(pause_, plot_);
+
+  setMinimumSize(560, 320);
+  resize(900, 440);
+  closeOnEscape(this);
+  useFromKeyboard(this);
+  fitInWorkArea(this);
+
+  connect(spans_, &QComboBox::activated, this, &TrendWindow::chooseSpan);
+  connect(pause_, &QPushButton::toggled, this, [this](bool on) { plot_->setPaused(on); });
+  redraw_.setInterval(kRedrawPeriodMs);
+  connect(&redraw_, &QTimer::timeout, this, [this] {
+    if (dirty_ && isVisible() && !plot_->paused()) {
+      dirty_ = false;
+      plot_->refresh();
+    }
+  });
+  redraw_.start();
+  applyLanguage(false);
+}
+
+void TrendWindow::setClock(std::function<qint64()> clock) {
+  clock_ = clock;
+  plot_->setClock(std::move(clock));
+}
+
+void TrendWindow::addReading(const StatusReading& reading) {
+  history_.add(clock_(), reading);
+  dirty_ = true;
+}
+
+void TrendWindow::addEvent(const DeviceEvent& event) {
+  const bool warning = event.kind == DeviceEvent::Kind::Warning;
+  if (!event.on || (!warning && event.kind != DeviceEvent::Kind::Trip)) return;
+  history_.addMark({clock_(), !warning, event.channel});
+  dirty_ = true;
+}
+
+void TrendWindow::applyLanguage(bool english) {
+  applyCaptions(this, kCaptions, english);
+  spans_->setAccessibleName(english ? QStringLiteral("span") : QStringLiteral("Zeitraum"));
+  plot_->setEnglish(english);
+}
+
+void TrendWindow::chooseSpan(int index) {
+  if (index < 0 || index >= int(std::size(kSpans))) return;
+  if (spans_->currentIndex() != index) spans_->setCurrentIndex(index);
+  plot_->setSpan(spans_->itemData(index).toLongLong());
+}
+
+void TrendWindow::setPaused(bool paused) {
+  pause_->setChecked(paused);
+}
+
+}  // namespace zfuse
