@@ -15,7 +15,7 @@ shot() {  # shot NAME WINDOW LANGUAGE SIMULATOR-ARGUMENTS...
   local sim=$!
   sleep 0.5
   xvfb-run -a -s "-screen 0 1280x1024x24" \
-    build/app/zfuse-shot "docs/$name.png" 4000 "$window" "$language"
+    build/app/zfuse-shot "docs/$name.png" "${ZFUSE_SHOT_MS:-4000}" "$window" "$language"
   kill "$sim"
   wait "$sim" 2>/dev/null || true
   rm -rf "$XDG_CONFIG_HOME"
@@ -35,3 +35,11 @@ shot mainwindow-4ch10a-en main en --model 4ch10a
 shot dialog-standard-en standard en --model standard
 shot dialog-4ch10a-en variant en --model 4ch10a
 QT_SCALE_FACTOR=2 shot mainwindow-4ch10a-x2 main de --model 4ch10a
+# The diagnosis windows; the trend and the event log after half a minute, so that the
+# simulated channel 1 has tripped once.
+ZFUSE_SHOT_MS=32000 shot trend-1min trend de --model 4ch10a
+ZFUSE_SHOT_MS=32000 shot events events de --model 4ch10a
+ZFUSE_SHOT_MS=32000 shot trend-1min-en trend en --model 4ch10a
+QT_SCALE_FACTOR=2 ZFUSE_SHOT_MS=32000 shot trend-1min-x2 trend de --model 4ch10a
+shot characteristic-loads loads de --model 4ch10a
+shot characteristic-overload overload de --fault silence

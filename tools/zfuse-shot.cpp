@@ -1,7 +1,12 @@
 // zfuse-shot: starts the program, lets it monitor for a while and saves a picture of one
 // of its windows. Used for the pictures in docs/.
-// usage: zfuse-shot OUTPUT.png [MILLISECONDS] [main|standard|variant|info|characteristic] [en]
+// usage: zfuse-shot OUTPUT.png [MILLISECONDS]
+//          [main|standard|variant|info|characteristic|events|trend|loads|overload] [en]
 //   standard, variant: the configuration dialog, opened and read from the device.
+//   events, trend: the event log and the trend window, open from the start.
+//   loads: the trip characteristic opened from the menu, marking the live loads.
+//   overload: the same, with a status telegram of overloaded channels (0,6 / 1,1 / 1,6 /
+//   2,8 × I_N) fed into the status path at the end.
 
 #include <QApplication>
 #include <QTimer>
@@ -12,14 +17,18 @@
 #include "app/zokm32.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
+#include "tools/devicesim.h"
+#include "windows/eventwindow.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
+#include "windows/trendwindow.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: zfuse-shot OUTPUT.png [MILLISECONDS] "
-                 "[main|standard|variant|info|characteristic] [en]\n");
+                 "[main|standard|variant|info|characteristic|events|trend|loads|overload] "
+                 "[en]\n");
     return 2;
   }
   QApplication app(argc, argv);
@@ -29,6 +38,10 @@ int main(int argc, char** argv) {
   const bool english = argc > 4 && std::strcmp(argv[4], "en") == 0;
   zfuse::startProgram();
   if (english) zfuse::Form1->englischClick();
+  if (window == "events") zfuse::Form1->Ereignisse1Click();
+  if (window == "trend") zfuse::Form1->Verlauf1Click();
+  if (window == "trend") zfuse::Trend->chooseSpan(0);
+  if (window == "loads" || window == "overload") zfuse::Form1->Kennlinie1Click();
   bool saved = false;
   // Half-way the main window knows the model from the telegrams and hands the device
   // over to the dialog that fits it.
@@ -53,7 +66,19 @@ int main(int argc, char** argv) {
     if (window == "standard") shown = para;
     if (window == "variant") shown = parameter_zokx;
     if (window == "info") shown = Info;
-    if (window == "characteristic") shown = Form2;
+    if (window == "characteristic" || window == "loads" || window == "overload") shown = Form2;
+    if (window == "events") shown = Events;
+    if (window == "trend") shown = Trend;
+    if (window == "overload") {
+      // A telegram as the fuse sends it: rated 10 A, loads 0,6 / 1,1 / 1,6 / 2,8 × I_N.
+      sim::Measurements m;
+      m.rated = {10, 10, 10, 10};
+      m.present = {600, 1100, 1600, 2800};
+      m.highest = m.present;
+      const std::vector<uint8_t> t = sim::statusTelegram(kType4ch10A, m);
+      Form1->monitor().feed(t.data(), t.size());
+    }
+    if (window == "trend") Trend->plot()->refresh();
     saved = shown->grab().save(output);
     QApplication::quit();
   });

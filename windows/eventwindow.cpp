@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "config/safefile.h"
 #include "windowkit/desktop.h"
@@ -152,9 +153,14 @@ EventWindow::EventWindow(const EventLog* log, std::function<QString()> portName,
   table_->setColumnWidth(
       kTime,
       table_->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) + 16);
-  table_->setColumnWidth(
-      kEvent,
-      table_->fontMetrics().horizontalAdvance(QStringLiteral("configuration written ")) + 24);
+  int eventWidth = 0;
+  for (const KindText& k : kKinds) {
+    for (const char* text : {k.german, k.english}) {
+      eventWidth = std::max(
+          eventWidth, table_->fontMetrics().horizontalAdvance(QString::fromUtf8(text).arg(4)));
+    }
+  }
+  table_->setColumnWidth(kEvent, eventWidth + 24);
   export_->setFocusPolicy(Qt::StrongFocus);
   export_->setAutoDefault(true);
 

@@ -27,6 +27,9 @@ const Caption kCaptions[] = {
     {"anhalten", "&Anhalten", "&pause"},
 };
 
+// A line is broken where no value came for this long.
+constexpr qint64 kGapMs = 1000;
+
 const char* const kSpanNames[] = {"1 min", "10 min", "1 h", "24 h"};
 
 // Steps of the time axis: the first that gives at most about seven labels is used.
@@ -232,29 +235,37 @@ void TrendPlot::paintEvent(QPaintEvent*) {
   painter.drawRect(area.adjusted(0, 0, -1, -1));
 
   // The series, one vertical stroke per pixel column from its lowest to its highest
-  // value, joined from column to column.
+  // value, joined from column to column; a second or more without a value (silence, a
+  // switched-off channel) breaks the line, the columns between two telegrams do not.
+  const int gapColumns = std::max<int>(1, static_cast<int>(kGapMs * columns / span_));
   painter.save();
   painter.setClipRect(area);
   for (int s = kTrendSeries - 1; s >= 0; --s) {
     painter.setPen(QPen(seriesColour(s), s == kTrendVoltage ? 1.0 : 1.5));
-    QPolygonF run;
-    const auto flush = [&] {
-      if (run.size() == 2) run << run.back() + QPointF(0.5, 0);
-      if (!run.isEmpty()) painter.drawPolyline(run);
-      run.clear();
-    };
+    // Separate segments, not one long self-overlapping polyline, which the stroker
+    // would have to fill as a whole.
+    std::vector<QLineF> lines;
+    lines.reserve(static_cast<std::size_t>(columns) * 2);
+    std::optional<QPointF> previous;
+    int empty = 0;
     for (int c = 0; c < columns; ++c) {
       const ColumnRange& r = shown[s][static_cast<std::size_t>(c)];
       if (r.empty()) {
-        flush();
+        if (++empty == gapColumns) previous.reset();
         continue;
       }
+      empty = 0;
       const double x = area.left() + c + 0.5;
       const double yMin = s == kTrendVoltage ? yVolt(r.min) : yPct(r.min);
       const double yMax = s == kTrendVoltage ? yVolt(r.max) : yPct(r.max);
-      run << QPointF(x, yMin) << QPointF(x, yMax);
+      // From where the last column ended to the nearer end of this one's range.
+      const QPointF from(x, previous && previous->y() < yMax ? yMax : yMin);
+      const QPointF to(x, from.y() == yMax ? yMin : yMax);
+      lines.emplace_back(previous ? *previous : from, from);
+      if (from != to) lines.emplace_back(from, to);
+      previous = to;
     }
-    flush();
+    painter.drawLines(lines.data(), static_cast<int>(lines.size()));
   }
   painter.restore();
 
