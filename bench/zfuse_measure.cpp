@@ -6,7 +6,16 @@
 //   read      "Konfiguration laden" to the success message, simulator paced at 9600 baud
 //   stall     lateness of a 5 ms timer while the main window monitors a silent line,
 //             a line with 10 telegrams/s, and no port at all
-// usage: zfuse-measure [latency|startup|cpu|read|stall]...   (all when none is named)
+//   diagcpu   processor time at 10 telegrams/s, monitoring alone and then recording
+//             with the trend and event log windows shown
+//   diagmem   resident memory before and after a day of telegrams (864 000, fed in fast)
+//             recorded, trended and logged
+//   rows      telegrams sent by the simulator against rows recorded, over
+//             ZFUSE_MEASURE_SECONDS (600 unless set)
+//   burst     lateness of a 5 ms timer while 1000 lamp changes a second arrive, the
+//             event log and trend windows shown
+// usage: zfuse-measure [latency|startup|cpu|read|stall|diagcpu|diagmem|rows|burst]...
+//        (all but the diagnosis ones when none is named)
 
 #include <sys/resource.h>
 
@@ -24,6 +33,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -37,6 +47,9 @@
 #include "monitor/statustelegram.h"
 #include "tests/support/pty.h"
 #include "tools/devicesim.h"
+#include "windowkit/modal.h"
+#include "windows/eventwindow.h"
+#include "windows/trendwindow.h"
 
 using namespace zfuse;
 using Clock = std::chrono::steady_clock;
@@ -239,6 +252,153 @@ void measureStall() {
   }
 }
 
+long residentKiB() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n')) {
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+  }
+  return -1;
+}
+
+void measureDiagnosisCpu() {
+  const QString simulator = QCoreApplication::applicationDirPath() + "/../zfuse-sim";
+  QProcess device;
+  device.start(simulator, {"--link", "COM1", "--interval", "100"});
+  if (!device.waitForReadyRead(3000)) {
+    std::printf("cannot start %s\n", qPrintable(simulator));
+    return;
+  }
+  QTest::qWait(200);
+  startProgram();
+  QTest::qWait(1000);
+  QTemporaryDir dir;
+  for (const bool diagnosis : {false, true}) {
+    if (diagnosis) {
+      Modal::fileAnswer = [&](const FileQuestion&) { return dir.filePath("rec.csv"); };
+      Form1->Aufzeichnungstarten1Click();
+      Modal::fileAnswer = nullptr;
+      Form1->Verlauf1Click();
+      Form1->Ereignisse1Click();
+      QTest::qWait(1000);
+    }
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(20000);
+    const double used = cpuSeconds() - cpu0;
+    const double seconds = double(wall.elapsed()) / 1000.0;
+    std::printf("cpu, 10 telegrams/s, %s: %.2f %% of one core over %.1f s\n",
+                diagnosis ? "recording, trend and event log shown" : "monitoring alone",
+                100.0 * used / seconds, seconds);
+  }
+  std::printf("rows recorded: %llu\n", (unsigned long long)Form1->recording().telegramRows());
+  endProgram();
+  device.terminate();
+  device.waitForFinished(3000);
+}
+
+void measureDiagnosisMemory() {
+  linkCom1("/dev/zfuse-no-such-port");
+  startProgram();
+  QTest::qWait(500);
+  const long before = residentKiB();
+  QTemporaryDir dir;
+  Modal::fileAnswer = [&](const FileQuestion&) { return dir.filePath("day.csv"); };
+  Form1->Aufzeichnungstarten1Click();
+  Modal::fileAnswer = nullptr;
+  Form1->Verlauf1Click();
+  Form1->Ereignisse1Click();
+  Trend->chooseSpan(3);
+  // A day at 10 telegrams a second on the trend's own clock; a warning lamp changes
+  // every 50 telegrams, a trip every 3000.
+  qint64 now = QDateTime::currentMSecsSinceEpoch() - 86'400'000LL;
+  Trend->setClock([&] { return now; });
+  sim::Measurements m;
+  m.rated = {10, 10, 6, 2};
+  for (int i = 0; i < 864'000; ++i, now += 100) {
+    const double t = i / 10.0;
+    for (int ch = 0; ch < 4; ++ch) {
+      m.present[ch] = static_cast<uint16_t>(
+          (0.3 + 0.6 * (0.5 - 0.5 * std::cos(t / (12.0 + 4 * ch)))) * m.rated[ch] * 100);
+    }
+    m.channelBits = static_cast<uint8_t>((i / 50) % 2 ? 0x01 : 0x00) |
+                    static_cast<uint8_t>((i / 3000) % 2 ? 0x08 : 0x00);
+    m.counter = static_cast<uint16_t>(i);
+    const std::vector<uint8_t> telegram = sim::statusTelegram(kType4ch10A, m);
+    Form1->monitor().feed(telegram.data(), telegram.size());
+    if (i % 20'000 == 0) QCoreApplication::processEvents();
+  }
+  QTest::qWait(1000);
+  const long after = residentKiB();
+  std::printf(
+      "resident memory: %ld KiB at start, %ld KiB after a day of telegrams "
+      "(%llu rows recorded, %d events logged, %zu trend points, %zu seconds): "
+      "%+.1f MiB\n",
+      before, after, (unsigned long long)Form1->recording().telegramRows(),
+      Form1->eventLog().size(), Trend->history().fine().size(), Trend->history().seconds().size(),
+      double(after - before) / 1024.0);
+  Form1->Aufzeichnungbeenden1Click();
+  endProgram();
+}
+
+void measureRows() {
+  const int seconds = qEnvironmentVariableIsSet("ZFUSE_MEASURE_SECONDS")
+                          ? qEnvironmentVariableIntValue("ZFUSE_MEASURE_SECONDS")
+                          : 600;
+  sim::DeviceSimulator::Options options;
+  options.faults = sim::kSilence;
+  sim::DeviceSimulator device(options);
+  device.start();
+  linkCom1(device.slavePath());
+  startProgram();
+  if (!QTest::qWaitFor([] { return Form1->portOpen(); }, 2000)) std::printf("port not open\n");
+  QTemporaryDir dir;
+  Modal::fileAnswer = [&](const FileQuestion&) { return dir.filePath("rows.csv"); };
+  Form1->Aufzeichnungstarten1Click();
+  Modal::fileAnswer = nullptr;
+  QTest::qWait(300);
+  const uint64_t sent0 = device.telegramsSent();
+  device.setFaults(0);
+  QTest::qWait(seconds * 1000);
+  device.setFaults(sim::kSilence);
+  QTest::qWait(1500);  // the last telegram on the wire
+  const uint64_t sent = device.telegramsSent() - sent0;
+  Form1->Aufzeichnungbeenden1Click();
+  std::printf(
+      "recording over %d s: %llu telegrams sent, %llu rows recorded, %llu lost\n", seconds,
+      (unsigned long long)sent, (unsigned long long)Form1->recording().telegramRows(),
+      (unsigned long long)(sent - std::min<uint64_t>(sent, Form1->recording().telegramRows())));
+  endProgram();
+}
+
+void measureBurst() {
+  linkCom1("/dev/zfuse-no-such-port");
+  startProgram();
+  Form1->Ereignisse1Click();
+  Form1->Verlauf1Click();
+  QTest::qWait(500);
+  // Ten telegrams every 10 ms, each turning channel 1's warning lamp on or off.
+  sim::Measurements m;
+  m.rated = {10, 10, 10, 10};
+  int n = 0;
+  QTimer sender;
+  QObject::connect(&sender, &QTimer::timeout, [&] {
+    for (int i = 0; i < 10; ++i, ++n) {
+      m.channelBits = static_cast<uint8_t>(n % 2);
+      m.counter = static_cast<uint16_t>(n);
+      const std::vector<uint8_t> t = sim::statusTelegram(kType4ch10A, m);
+      Form1->monitor().feed(t.data(), t.size());
+    }
+  });
+  sender.start(10);
+  printSpread("event-loop stall, 5 ms timer lateness, 1000 lamp changes/s", timerLateness(5));
+  sender.stop();
+  std::printf("lamp changes fed: %d, event log entries: %d (bound %d)\n", n,
+              Form1->eventLog().size(), EventLog::kMaxEntries);
+  endProgram();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -257,6 +417,10 @@ int main(int argc, char** argv) {
     if (w == "startup") measureStartup();
     if (w == "stall") measureStall();
     if (w == "cpu") measureCpu();
+    if (w == "diagcpu") measureDiagnosisCpu();
+    if (w == "diagmem") measureDiagnosisMemory();
+    if (w == "rows") measureRows();
+    if (w == "burst") measureBurst();
     if (w == "read") {
       measureRead(kTypeStandard);
       measureRead(kType4ch10A);

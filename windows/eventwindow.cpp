@@ -45,6 +45,12 @@ QString tr2(bool english, const char* german, const char* en) {
   return QString::fromUtf8(english ? en : german);
 }
 
+// A kind's text with its channel filled in, where it names one.
+QString channelText(const char* text, int channel) {
+  const QString t = QString::fromUtf8(text);
+  return t.contains(QLatin1String("%1")) ? t.arg(channel + 1) : t;
+}
+
 bool isLamp(DeviceEvent::Kind kind) {
   return kind == DeviceEvent::Kind::Warning || kind == DeviceEvent::Kind::Trip ||
          kind == DeviceEvent::Kind::PowerGoodLow || kind == DeviceEvent::Kind::HardwareFault;
@@ -70,8 +76,7 @@ int EventTableModel::columnCount(const QModelIndex& parent) const {
 QString EventTableModel::eventText(const DeviceEvent& e, bool english) {
   for (const KindText& k : kKinds) {
     if (k.kind != e.kind) continue;
-    QString text = tr2(english, k.german, k.english);
-    return e.channel >= 0 ? text.arg(e.channel + 1) : text;
+    return channelText(english ? k.english : k.german, e.channel);
   }
   return {};
 }
@@ -156,8 +161,8 @@ EventWindow::EventWindow(const EventLog* log, std::function<QString()> portName,
   int eventWidth = 0;
   for (const KindText& k : kKinds) {
     for (const char* text : {k.german, k.english}) {
-      eventWidth = std::max(
-          eventWidth, table_->fontMetrics().horizontalAdvance(QString::fromUtf8(text).arg(4)));
+      eventWidth =
+          std::max(eventWidth, table_->fontMetrics().horizontalAdvance(channelText(text, 3)));
     }
   }
   table_->setColumnWidth(kEvent, eventWidth + 24);

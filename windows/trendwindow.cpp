@@ -110,11 +110,44 @@ void TrendPlot::setEnglish(bool english) {
   refresh();
 }
 
+std::vector<TrendPlot::LegendEntry> TrendPlot::legend() const {
+  std::vector<LegendEntry> entries;
+  for (int s = 0; s < kTrendSeries; ++s) entries.push_back({legendText(s), seriesColour(s), 1, {}});
+  entries.push_back({english_ ? QStringLiteral("warning") : QStringLiteral("Warnung"),
+                     QColor(0xe0, 0xa0, 0),
+                     2,
+                     {}});
+  entries.push_back(
+      {english_ ? QStringLiteral("trip") : QStringLiteral("Auslösung"), QColor(0xd0, 0, 0), 2, {}});
+  if (paused()) {
+    entries.push_back(
+        {english_ ? QStringLiteral("paused") : QStringLiteral("angehalten"), Qt::black, 0, {}});
+  }
+  // Flowed into as many rows as the width needs, so nothing is cut at a narrow window.
+  const QFontMetrics fm = fontMetrics();
+  const int left = leftMargin(), right = std::max(left + 1, width() - 8);
+  int x = left, y = 4;
+  for (LegendEntry& e : entries) {
+    const int w = (e.sample ? 22 : 0) + fm.horizontalAdvance(e.text);
+    if (x > left && x + w > right) {
+      x = left;
+      y += fm.height() + 2;
+    }
+    e.box = QRect(x, y, w, fm.height());
+    x += w + 14;
+  }
+  return entries;
+}
+
+int TrendPlot::leftMargin() const {
+  return fontMetrics().horizontalAdvance(QStringLiteral("1000 %")) + 14;
+}
+
 QRect TrendPlot::plotArea() const {
   const QFontMetrics fm = fontMetrics();
-  const int left = fm.horizontalAdvance(QStringLiteral("1000 %")) + 14;
+  const int left = leftMargin();
   const int right = fm.horizontalAdvance(QStringLiteral("00,0 V")) + 14;
-  const int top = fm.height() * 2 + 8;
+  const int top = legend().back().box.bottom() + 10;
   const int bottom = fm.height() + 18;
   return QRect(left, top, std::max(1, width() - left - right),
                std::max(1, height() - top - bottom));
@@ -287,29 +320,24 @@ void TrendPlot::paintEvent(QPaintEvent*) {
   }
   painter.setBrush(Qt::NoBrush);
 
-  // The legend above the plot.
-  double x = area.left();
-  const double y = 4;
-  for (int s = 0; s < kTrendSeries; ++s) {
-    const QString text = legendText(s);
-    painter.setPen(QPen(seriesColour(s), 3));
-    painter.drawLine(QPointF(x, y + fm.height() / 2.0), QPointF(x + 16, y + fm.height() / 2.0));
-    painter.setPen(Qt::black);
-    painter.drawText(QPointF(x + 20, y + fm.ascent()), text);
-    x += 20 + fm.horizontalAdvance(text) + 14;
-  }
-  painter.setPen(QColor(0xe0, 0xa0, 0));
-  const QString warnText = english_ ? QStringLiteral("▲ warning") : QStringLiteral("▲ Warnung");
-  painter.drawText(QPointF(area.left(), y + fm.height() + fm.ascent() + 2), warnText);
-  painter.setPen(QColor(0xd0, 0, 0));
-  painter.drawText(
-      QPointF(area.left() + fm.horizontalAdvance(warnText) + 14, y + fm.height() + fm.ascent() + 2),
-      english_ ? QStringLiteral("▲ trip") : QStringLiteral("▲ Auslösung"));
-  if (paused()) {
-    painter.setPen(Qt::black);
-    painter.drawText(QRectF(area.left(), y + fm.height() + 2, area.width(), fm.height()),
-                     Qt::AlignRight,
-                     english_ ? QStringLiteral("paused") : QStringLiteral("angehalten"));
+  // The legend above the plot: a line of each series' colour, a triangle of each mark's.
+  for (const LegendEntry& e : legend()) {
+    const double mid = e.box.center().y() + 0.5;
+    if (e.sample == 1) {
+      painter.setPen(QPen(e.colour, 3));
+      painter.drawLine(QPointF(e.box.left(), mid), QPointF(e.box.left() + 16, mid));
+    } else if (e.sample == 2) {
+      QPolygonF triangle;
+      const double cx = e.box.left() + 8;
+      triangle << QPointF(cx, mid - 5) << QPointF(cx - 5, mid + 4) << QPointF(cx + 5, mid + 4);
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(e.colour);
+      painter.drawPolygon(triangle);
+      painter.setBrush(Qt::NoBrush);
+    }
+    painter.setPen(e.sample == 2 ? e.colour : QColor(Qt::black));
+    painter.drawText(e.box.adjusted(e.sample ? 22 : 0, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                     e.text);
   }
   painter.end();
   if (hasFocus()) drawFocusFrame(this);

@@ -54,6 +54,15 @@ class TrendPlot : public QWidget {
 
  private:
   QString legendText(int series) const;
+  // The legend's entries and where they stand: sample 1 a line, 2 a triangle, 0 none.
+  struct LegendEntry {
+    QString text;
+    QColor colour;
+    int sample;
+    QRect box;
+  };
+  std::vector<LegendEntry> legend() const;
+  int leftMargin() const;
 
   const TrendHistory* history_;
   qint64 span_ = 600'000;
