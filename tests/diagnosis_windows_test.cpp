@@ -211,6 +211,22 @@ TEST_F(Diagnosis, EventLogFillsWhileHiddenShowsNewestFirstAndExports) {
   EXPECT_EQ(errors, QStringList{"could not save file"});
 }
 
+TEST_F(Diagnosis, WrittenConfigurationIsLogged) {
+  ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
+  Form1->Button1Click();
+  QTest::mouseClick(control<QPushButton>(parameter_zokx, "Button3"), Qt::LeftButton);
+  QTest::mouseClick(control<QPushButton>(parameter_zokx, "Button2"), Qt::LeftButton);
+  ASSERT_EQ(control<QLabel>(parameter_zokx, "status")->text(), "Übertragung erfolgreich!");
+  parameter_zokx->close();
+  const EventLog& log = Form1->eventLog();
+  ASSERT_GE(log.size(), 1);
+  int written = 0;
+  for (int i = 0; i < log.size(); ++i) {
+    written += log.at(i).kind == DeviceEvent::Kind::ConfigurationWritten;
+  }
+  EXPECT_EQ(written, 1);
+}
+
 TEST(EventTexts, EveryKindInBothLanguages) {
   using Kind = DeviceEvent::Kind;
   struct Case {
