@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
-#include <cmath>
 
 #include "config/configfile.h"
 #include "config/parameterset.h"
@@ -206,11 +205,14 @@ bool ConfigDialog::markIfUnset(QComboBox* list, QLabel* marker) {
   return true;
 }
 
-uint8_t ConfigDialog::thresholdTenths(const QComboBox* list) const {
-  bool ok = false;
-  const double volts = german_format.toDouble(list->itemText(list->currentIndex()), &ok);
-  if (!ok) return 0;
-  return static_cast<uint8_t>(std::lround(volts * 10.0) & 0xFF);
+uint8_t ConfigDialog::thresholdTenths(const QComboBox* list) {
+  // No selection carries no value: 0.
+  return static_cast<uint8_t>(list->currentData().toInt() & 0xFF);
+}
+
+void ConfigDialog::fillList(QComboBox* list, const std::vector<ListEntry>& entries) {
+  list->clear();
+  for (const ListEntry& e : entries) list->addItem(QString::fromStdString(e.text), e.value);
 }
 
 void ConfigDialog::selectEntry(QComboBox* list, int index) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/parameterset.h"
 #include "windowkit/rowcaptions.h"
 
 class QAction;
@@ -125,9 +126,10 @@ class ConfigDialog : public QMainWindow {
 
   // Shows `marker` when `list` has no selection; true when it was shown.
   static bool markIfUnset(QComboBox* list, QLabel* marker);
-  // The threshold list's selected entry in tenths of a volt, read with the German
-  // number format (a text that cannot be read counts as 0), low eight bits.
-  uint8_t thresholdTenths(const QComboBox* list) const;
+  // The threshold list's selected entry in tenths of a volt; 0 without a selection.
+  static uint8_t thresholdTenths(const QComboBox* list);
+  // Fills a list with the entries of a table, each carrying its value.
+  static void fillList(QComboBox* list, const std::vector<ListEntry>& entries);
   // Selects entry `index`, or nothing when the list has no such entry.
   static void selectEntry(QComboBox* list, int index);
   static void setEventBits(const EventBoxes& boxes, uint8_t bits);
