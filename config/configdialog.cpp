@@ -9,9 +9,10 @@
 #include <QLabel>
 
 #include "config/configfile.h"
+#include "config/exchange.h"
 #include "config/parameterset.h"
 #include "config/safefile.h"
-#include "link/command.h"
+#include "link/connection.h"
 #include "windowkit/keyboard.h"
 #include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
@@ -124,7 +125,7 @@ void ConfigDialog::sende_ff() {
 
 void ConfigDialog::readAttempt() {
   last_reply.clear();
-  last_reply = command(QByteArray::fromRawData("\xFF\xFC", 2));
+  last_reply = TransactionLine(com_name).exchange(readRequest(), ReplyKind::Configuration);
   if (!applyReply({last_reply.begin(), last_reply.end()})) {
     attemptFailed();  // the dialog stays as the load button cleared it
     return;
@@ -141,10 +142,11 @@ void ConfigDialog::writeAttempt() {
     return;
   }
   last_reply.clear();
-  last_reply = command(QByteArray(reinterpret_cast<const char*>(telegram.data()),
-                                  static_cast<qsizetype>(telegram.size())));
-  // The device acknowledges with the telegram's check byte.
-  if (last_reply.isEmpty() || static_cast<uint8_t>(last_reply[0]) != telegram.back()) {
+  last_reply =
+      TransactionLine(com_name).exchange(QByteArray(reinterpret_cast<const char*>(telegram.data()),
+                                                    static_cast<qsizetype>(telegram.size())),
+                                         ReplyKind::Acknowledgement);
+  if (!acknowledges(last_reply, telegram)) {
     attemptFailed();
     return;
   }
