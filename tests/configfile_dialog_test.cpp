@@ -13,11 +13,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstring>
 
 #include "app/zokm32.h"
+#include "config/deviceconfig.h"
 #include "config/parameter.h"
 #include "config/parameter2.h"
 #include "config/safefile.h"
@@ -416,6 +418,43 @@ TEST_F(FileDialogs, HugeAndEndlessFilesFailTheLengthCheckPromptly) {
   load("/dev/zero");
   EXPECT_EQ(status(), "Datei fehlerhaft C14");
   EXPECT_LT(clock.elapsed(), 3000);
+}
+
+// Files pass between the dialogs and the command line both ways: what a dialog saves,
+// zfusectl writes; what zfusectl reads, the dialog loads, showing what the core makes of
+// the same file.
+TEST_F(FileDialogs, FilesPassBetweenTheDialogsAndZfusectl) {
+  const auto zfusectl = [](const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(ZFUSECTL_BINARY), args);
+    EXPECT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  };
+  for (const uint8_t model : {kTypeStandard, kType2ch10A}) {
+    SCOPED_TRACE(modelName(model));
+    device->setModel(model);
+    openDialog(model);
+    click("Button3");
+    choose("k2_sel", 3);
+    choose("pgood_sel_", 2);
+    save(path("from-dialog.txt"));
+    zfusectl({"write", "--port", "COM1", path("from-dialog.txt")});
+
+    zfusectl({"read", "--port", "COM1", "-o", path("from-zfusectl.txt")});
+    EXPECT_EQ(contentOf(path("from-zfusectl.txt")), contentOf(path("from-dialog.txt")));
+    click("Button3");
+    load(path("from-zfusectl.txt"));
+    expectLoaded();
+    const FileVerdict core =
+        examineFileFor(readFileLines(path("from-zfusectl.txt").toStdString()), model);
+    ASSERT_EQ(core.result, FileVerdict::Good);
+    if (model == kTypeStandard) {
+      EXPECT_EQ(para->parameterSet(), core.config.standard);
+    } else {
+      EXPECT_EQ(parameter_zokx->parameterSet(), core.config.zokx);
+    }
+    dialog()->close();
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "tests/support/pty.h"
 #include "tests/support/status_recorder.h"
 #include "tests/support/telegrams.h"
+#include "tests/support/zfusectl_fixture.h"
 #include "tools/devicesim.h"
 
 namespace zfuse {
@@ -85,41 +86,7 @@ TEST(ZfusectlOutput, SwitchedOffAndMissingChannelsHaveNoValues) {
   EXPECT_FALSE(textLine(kTime, "COM2", two).contains("ch3"));
 }
 
-class Zfusectl : public ::testing::Test {
- protected:
-  void SetUp() override { QDir().mkpath(portLinkFolder()); }
-  void TearDown() override {
-    device.reset();
-    test::removePortLinks();
-  }
-  void startDevice(uint8_t model, unsigned faults = 0) {
-    sim::DeviceSimulator::Options o;
-    o.model = model;
-    o.faults = faults;
-    o.telegramIntervalMs = 50;
-    device = std::make_unique<sim::DeviceSimulator>(o);
-    ASSERT_TRUE(device->start());
-    QDir().mkpath(portLinkFolder());
-    QFile::link(QString::fromStdString(device->slavePath()), portLinkFolder() + "/COM1");
-  }
-  struct Result {
-    int exit;
-    QString out;
-    QString err;
-  };
-  static Result run(const QStringList& args, int ms = 10000) {
-    QProcess p;
-    p.start(QStringLiteral(ZFUSECTL_BINARY), args);
-    if (!p.waitForFinished(ms)) {
-      p.kill();
-      p.waitForFinished();
-      return {-1, {}, {}};
-    }
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-  }
-  std::unique_ptr<sim::DeviceSimulator> device;
-};
+using Zfusectl = test::ZfusectlFixture;
 
 TEST_F(Zfusectl, StatusPrintsTheTelegramsOfEveryModel) {
   for (const char* model : {"4ch10a", "4ch6a", "2ch10a", "2ch6a", "standard"}) {
@@ -170,6 +137,18 @@ TEST_F(Zfusectl, ExitCodesOfBadUsageAndPorts) {
       {{"status", "--port", "COM1", "--summary"}, 2, "--summary"},
       {{"status", "--port", "COM1", "--bogus"}, 2, "Unknown option"},
       {{"ports", "--port", "COM1"}, 2, "no options"},
+      {{"write", "--port", "COM1"}, 2, "needs one configuration file"},
+      {{"verify", "--port", "COM1", "a", "b"}, 2, "needs one configuration file"},
+      {{"read", "--port", "COM1", "stray"}, 2, "takes no file"},
+      {{"read", "--port", "COM1", "--port", "COM2"}, 2, "%p"},
+      {{"read", "--port", "COM1", "--retries", "-1"}, 2, "--retries"},
+      {{"read", "--port", "COM1", "--interval", "soon"}, 2, "--interval"},
+      {{"read", "--port", "COM1", "--language", "fr"}, 2, "unknown language"},
+      {{"read", "--port", "COM1", "--format", "csv"}, 2, "unknown format"},
+      {{"read", "--port", "COM1", "--count", "3"}, 2, "goes with status"},
+      {{"status", "--port", "COM1", "--retries", "3"}, 2, "goes with read"},
+      {{"verify", "--port", "COM1", "--no-verify", "f"}, 2, "goes with write"},
+      {{"write", "--port", "COM1", "-o", "x", "f"}, 2, "goes with read"},
   };
   for (const auto& c : cases) {
     const Result r = run(c.args);
