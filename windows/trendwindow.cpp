@@ -410,8 +410,11 @@ TrendWindow::TrendWindow(QWidget* parent)
   connect(pause_, &QPushButton::toggled, this, [this](bool on) { plot_->setPaused(on); });
   redraw_.setInterval(kRedrawPeriodMs);
   connect(&redraw_, &QTimer::timeout, this, [this] {
-    if (dirty_ && isVisible() && !plot_->paused()) {
+    if (!isVisible() || plot_->paused()) return;
+    // New points at once; without any the time axis still moves on every second.
+    if (dirty_ || ++quietTicks_ >= 2) {
       dirty_ = false;
+      quietTicks_ = 0;
       plot_->refresh();
     }
   });

@@ -72,7 +72,8 @@ class TrendPlot : public QWidget {
 };
 
 // The trend window ("Verlauf"): the span (1 min, 10 min, 1 h, 24 h), a pause, and the
-// plot. It keeps the history whether shown or not; shown, it redraws twice a second.
+// plot. It keeps the history whether shown or not; shown and live, it redraws twice a
+// second while telegrams come and once a second without them.
 class TrendWindow : public QWidget {
   Q_OBJECT
 
@@ -103,6 +104,7 @@ class TrendWindow : public QWidget {
   TrendPlot* plot_;
   QTimer redraw_;
   bool dirty_ = false;
+  int quietTicks_ = 0;
 };
 
 // The fixed texts of the trend window, German and English.
