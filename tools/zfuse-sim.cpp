@@ -27,12 +27,12 @@ void onSignal(int) {
 
 void usage(std::FILE* to = stdout) {
   std::fprintf(to,
-      "usage: zfuse-sim [--model NAME] [--link COMn] [--interval MS] [--unpaced] "
-      "[--fault NAME]...\n"
-      "  models: 2ch6a 2ch10a standard 4ch10a 4ch6a (or the type byte, e.g. 0x17)\n"
-      "  faults: silence noise checksum short gap ack long noanswer\n"
-      "commands on standard input:\n"
-      "  fault NAME on|off   model NAME   faults   config   quit\n");
+               "usage: zfuse-sim [--model NAME] [--link COMn] [--interval MS] [--unpaced] "
+               "[--fault NAME]...\n"
+               "  models: 2ch6a 2ch10a standard 4ch10a 4ch6a (or the type byte, e.g. 0x17)\n"
+               "  faults: silence noise checksum short gap ack long noanswer\n"
+               "commands on standard input:\n"
+               "  fault NAME on|off   model NAME   faults   config   quit\n");
 }
 
 void printConfig(const DeviceSimulator& sim) {

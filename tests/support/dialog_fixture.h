@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <ostream>
 
-#include "config/configdialog.h"
+#include "dialogs/configdialog.h"
 #include "tests/support/program_fixture.h"
 
 namespace zfuse::test {
