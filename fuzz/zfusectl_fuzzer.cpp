@@ -11,10 +11,13 @@
 
 #include "config/deviceconfig.h"
 #include "ctl/options.h"
+#include "fuzz/filelines.h"
 #include "link/portnames.h"
 #include "monitor/statustelegram.h"
 
 namespace {
+
+using zfuse::fuzz::linesOf;
 
 void arguments(const uint8_t* data, std::size_t size) {
   QStringList args{QStringLiteral("zfusectl")};
@@ -40,20 +43,6 @@ void arguments(const uint8_t* data, std::size_t size) {
     if (zfuse::comPortNumber(port) == 0 || o.ports.count(port) != 1) std::abort();
   }
   if (o.retry.retries < 0 || o.retry.intervalMs < 0) std::abort();
-}
-
-zfuse::FileLines linesOf(const uint8_t* data, std::size_t size) {
-  zfuse::FileLines lines;
-  std::size_t line = 0;
-  for (std::size_t i = 0; i < size && line < lines.size(); ++i) {
-    if (data[i] == '\n') {
-      if (!lines[line].empty() && lines[line].back() == '\r') lines[line].pop_back();
-      ++line;
-    } else if (lines[line].size() <= zfuse::kFileLineCap) {
-      lines[line].push_back(static_cast<char>(data[i]));
-    }
-  }
-  return lines;
 }
 
 // A file that fits a model writes a telegram of that model's length, saves as a file that

@@ -140,9 +140,7 @@ TEST_F(Robustness, LockOfAProcessThatIsGoneDoesNotKeepThePort) {
   test::PtyPair line;
   line.linkAs("COM1");
   // A lock as a crashed run leaves it: the process is gone.
-  const pid_t gone = fork();
-  if (gone == 0) _exit(0);
-  waitpid(gone, nullptr, 0);
+  const auto gone = static_cast<pid_t>(test::goneProcess());
   test::writeLockFile(line.slavePath(), gone);
   startProgram();
   EXPECT_TRUE(QTest::qWaitFor([] { return Form1->portOpen(); }, 2000));

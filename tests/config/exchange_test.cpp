@@ -8,14 +8,13 @@
 #include <deque>
 
 #include "monitor/statustelegram.h"
+#include "tests/support/pty.h"
 #include "tools/devicesim.h"
 
 namespace zfuse {
 namespace {
 
-QByteArray bytes(const std::vector<uint8_t>& v) {
-  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
+using test::arrayOf;
 
 // A line that answers from a script, one reply per exchange, and keeps the requests.
 class ScriptedExchange : public ExchangeLine {
@@ -34,7 +33,7 @@ class ScriptedExchange : public ExchangeLine {
 const RetryPolicy kQuick{3, 0};
 
 QByteArray goodReply(uint8_t model) {
-  return bytes(sim::configurationReply(model, sim::factoryConfiguration(model), "1.07"));
+  return arrayOf(sim::configurationReply(model, sim::factoryConfiguration(model), "1.07"));
 }
 
 QByteArray damaged(QByteArray reply, std::size_t at, uint8_t x) {
@@ -112,7 +111,7 @@ TEST_P(ExchangeOfEveryModel, WriteNeedsTheCheckByteBack) {
     ConfigExchange exchange(line, kQuick);
     EXPECT_EQ(exchange.write(telegram), c.acknowledged);
     EXPECT_EQ(exchange.attempts(), c.attempts);
-    for (const QByteArray& r : line.requests) EXPECT_EQ(r, bytes(telegram));
+    for (const QByteArray& r : line.requests) EXPECT_EQ(r, arrayOf(telegram));
   }
 }
 

@@ -170,50 +170,6 @@ TEST_F(StandardDialog, ThresholdOfTheReplyIsTakenModulo200) {
   }
 }
 
-using test::RetryCase;
-
-class StandardDialogRetry : public StandardDialog,
-                            public ::testing::WithParamInterface<RetryCase> {};
-
-TEST_P(StandardDialogRetry, FailedAttemptsRetryTwelveTimesThenGiveUpInRed) {
-  const RetryCase& c = GetParam();
-  device->setModel(c.deviceModel);
-  device->setFaults(sim::kSilence | c.faults);
-  open();
-  click("Button3");
-  click(c.write ? "Button2" : "Button1");
-  EXPECT_TRUE(para->Timer1->isActive());
-  EXPECT_EQ(para->Timer1->interval(), 500);
-  EXPECT_FALSE(label("status")->isVisible());
-  runRetryTicks(11);
-  EXPECT_TRUE(para->Timer1->isActive());
-  EXPECT_EQ(para->retry_count, 11);
-  runRetryTicks(1);
-  EXPECT_FALSE(para->Timer1->isActive());
-  EXPECT_FALSE(para->Timer3->isActive());
-  EXPECT_EQ(para->retry_count, 0);
-  EXPECT_EQ(status(), "Kommunikation fehlgeschlagen!");
-  EXPECT_EQ(statusColour(), QColor(Qt::red));
-  EXPECT_TRUE(label("status")->isVisible());
-  EXPECT_EQ(device->requests().size(), 13u);
-  if (c.write) {
-    EXPECT_EQ(list("k1_sel")->currentText(), "8");  // a failed write leaves the dialog
-  } else {
-    EXPECT_EQ(list("k1_sel")->currentIndex(), -1);  // a failed read leaves it cleared
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Failures, StandardDialogRetry,
-    ::testing::Values(RetryCase{"WrongAcknowledgement", sim::kBadAck, true, 0x15},
-                      RetryCase{"SilentOnWrite", sim::kNoAnswer, true, 0x15},
-                      RetryCase{"SilentOnRead", sim::kNoAnswer, false, 0x15},
-                      RetryCase{"ShortReply", sim::kShortReply, false, 0x15},
-                      RetryCase{"WrongChecksum", sim::kBadChecksum, false, 0x15},
-                      RetryCase{"GapInsideTheReply", sim::kReplyGap, false, 0x15},
-                      RetryCase{"FuseVariantReply", 0, false, 0x17}),
-    [](const auto& param) { return std::string(param.param.name); });
-
 TEST_F(StandardDialog, ButtonDuringACycleMakesOneMoreAttemptWithoutResettingIt) {
   device->setFaults(sim::kSilence | sim::kBadAck);
   open();

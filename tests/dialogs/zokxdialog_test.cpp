@@ -205,42 +205,6 @@ TEST_F(ZokxDialog, TwoChannelReplyHidesChannelsAtOnceEvenWithAWrongCheckByte) {
   for (const char* name : kBackChannel) EXPECT_TRUE(widget(name)->isHidden()) << name;
 }
 
-using test::RetryCase;
-
-class ZokxDialogRetry : public ZokxDialog, public ::testing::WithParamInterface<RetryCase> {};
-
-TEST_P(ZokxDialogRetry, FailedAttemptsRetryTwelveTimesThenGiveUpInRed) {
-  const RetryCase& c = GetParam();
-  open(0x17);
-  device->setModel(c.deviceModel);
-  device->setFaults(sim::kSilence | c.faults);
-  click("Button3");
-  click(c.write ? "Button2" : "Button1");
-  EXPECT_TRUE(dialog()->Timer1->isActive());
-  EXPECT_FALSE(label("status")->isVisible());
-  runRetryTicks(11);
-  EXPECT_TRUE(dialog()->Timer1->isActive());
-  runRetryTicks(1);
-  EXPECT_FALSE(dialog()->Timer1->isActive());
-  EXPECT_FALSE(dialog()->Timer3->isActive());
-  EXPECT_EQ(dialog()->retry_count, 0);
-  EXPECT_EQ(status(), "Kommunikation fehlgeschlagen!");
-  EXPECT_EQ(statusColour(), QColor(Qt::red));
-  EXPECT_EQ(device->requests().size(), 13u);
-  EXPECT_EQ(list("k1_sel")->currentIndex(), c.write ? 10 : -1);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Failures, ZokxDialogRetry,
-    ::testing::Values(RetryCase{"WrongAcknowledgement", sim::kBadAck, true, 0x17},
-                      RetryCase{"SilentOnWrite", sim::kNoAnswer, true, 0x17},
-                      RetryCase{"SilentOnRead", sim::kNoAnswer, false, 0x17},
-                      RetryCase{"ShortReply", sim::kShortReply, false, 0x17},
-                      RetryCase{"GapInsideTheReply", sim::kReplyGap, false, 0x17},
-                      RetryCase{"WrongChecksum", sim::kBadChecksum, false, 0x17},
-                      RetryCase{"StandardReply", 0, false, 0x15}),
-    [](const auto& param) { return std::string(param.param.name); });
-
 TEST_F(ZokxDialog, ClosingHandsThePortBackAndEmptiesTheDialog) {
   open(0x17);
   click("Button1");

@@ -97,9 +97,7 @@ TEST_F(PortLockTest, PlantedFifoOrLinkMakesThePortBusyAtOnce) {
 }
 
 TEST_F(PortLockTest, LockOfAGoneProcessIsTakenOver) {
-  const pid_t gone = ::fork();
-  if (gone == 0) ::_exit(0);
-  ::waitpid(gone, nullptr, 0);
+  const auto gone = static_cast<pid_t>(test::goneProcess());
   lockPath = pathOfLock();
   QFile f(lockPath);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));

@@ -31,14 +31,9 @@ namespace zfuse {
 namespace {
 
 using namespace std::chrono_literals;
+using test::arrayOf;
+using test::bytesOf;
 using test::PtyPair;
-
-std::vector<uint8_t> bytesOf(const QByteArray& a) {
-  return {a.begin(), a.end()};
-}
-QByteArray arrayOf(const std::vector<uint8_t>& v) {
-  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
 
 class SerialLineTest : public ::testing::Test {
  protected:

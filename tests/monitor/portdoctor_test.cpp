@@ -170,9 +170,7 @@ TEST_F(PortDoctor, LockOfALiveProcessNamesIt) {
 TEST_F(PortDoctor, StaleLockOfADeadProcessDoesNotBlock) {
   test::PtyPair line;
   line.linkAs("COM1");
-  const pid_t gone = fork();
-  if (gone == 0) _exit(0);
-  waitpid(gone, nullptr, 0);
+  const auto gone = static_cast<pid_t>(test::goneProcess());
   lockFor(line, gone);
   const PortDiagnosis d = diagnosePort("COM1");
   EXPECT_TRUE(d.openable);

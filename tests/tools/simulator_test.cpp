@@ -24,13 +24,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using sim::DeviceSimulator;
-
-std::vector<uint8_t> bytesOf(const QByteArray& a) {
-  return {a.begin(), a.end()};
-}
-QByteArray arrayOf(const std::vector<uint8_t>& v) {
-  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
-}
+using test::arrayOf;
+using test::bytesOf;
 
 class SimulatorTest : public ::testing::Test {
  protected:
