@@ -100,14 +100,18 @@ int runStatus(const Invocation& o) {
 }
 
 int run(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("zfusectl"));
-  QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
-
-  const Parsed parsed = parseArguments(QCoreApplication::arguments());
+  // The arguments are checked before the application starts: help, version and usage
+  // errors cost no more than that.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const Parsed parsed = parseArguments(arguments);
   std::fputs(parsed.out.toUtf8().constData(), stdout);
   std::fputs(parsed.err.toUtf8().constData(), stderr);
   if (!parsed.invocation) return parsed.exit;
+
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("zfusectl"));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
   const Invocation& o = *parsed.invocation;
   switch (o.command) {
     case Command::Ports:
