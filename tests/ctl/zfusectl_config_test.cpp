@@ -146,6 +146,7 @@ TEST_F(ZfusectlConfig, AFileThatDoesNotFitIsRefusedBeforeAnythingIsSent) {
   const QString broken =
       writeFile("broken.txt", "config\r\n99,99,D6,0F,\r\nAA,C0;\r\nAE081DDD12F256\r\n");
   const QString binary = writeFile("binary.bin", QByteArray("\x00\xFF\x13\x10\r\n\x80", 7));
+  const QString huge = writeFile("huge.txt", QByteArray(3 << 20, 'A'));
   const struct {
     uint8_t model;
     QString file;
@@ -158,6 +159,7 @@ TEST_F(ZfusectlConfig, AFileThatDoesNotFitIsRefusedBeforeAnythingIsSent) {
       {kTypeStandard, tenAmps, 6, "is a file of the fuse-variant models"},
       {kType4ch10A, broken, 3, "file error C"},
       {kType4ch10A, binary, 3, "file error C"},
+      {kType4ch10A, huge, 3, "file error C"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
