@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "app/zokm32.h"
-#include "config/parameter.h"
-#include "config/parameter2.h"
+#include "dialogs/parameter.h"
+#include "dialogs/parameter2.h"
 #include "link/connection.h"
 #include "link/endsignals.h"
 #include "monitor/statustelegram.h"
@@ -36,7 +36,6 @@ void followLanguage(bool english) {
 }
 
 void startProgram(const StartOptions& options) {
-  registerPictures();
   QApplication::setApplicationName(QStringLiteral("Electronic fuse"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zfuse.svg")));
   // The windows are drawn for Tahoma; where it is missing a similar face stands in.
@@ -70,8 +69,8 @@ void startProgram(const StartOptions& options) {
   Trend = new TrendWindow;
   StatusMonitor* monitor = &Form1->monitor();
   EventDetector* detector = &Form1->eventDetector();
-  QObject::connect(detector, &EventDetector::event, Events, &EventWindow::logChanged);
-  QObject::connect(detector, &EventDetector::event, Trend, &TrendWindow::addEvent);
+  QObject::connect(detector, &EventDetector::occurred, Events, &EventWindow::logChanged);
+  QObject::connect(detector, &EventDetector::occurred, Trend, &TrendWindow::addEvent);
   QObject::connect(monitor, &StatusMonitor::statusDecoded, Trend, &TrendWindow::addReading);
   QObject::connect(monitor, &StatusMonitor::statusDecoded, Form2, &TForm2::showLoads);
   QObject::connect(monitor, &StatusMonitor::silent, Form2, &TForm2::clearLoads);

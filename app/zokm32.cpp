@@ -10,8 +10,8 @@
 #include "app/languages.h"
 #include "app/program.h"
 #include "app/statustext.h"
-#include "config/parameter.h"
-#include "config/parameter2.h"
+#include "dialogs/parameter.h"
+#include "dialogs/parameter2.h"
 #include "ui_zokm32.h"
 #include "windowkit/desktop.h"
 #include "windowkit/modal.h"
@@ -64,7 +64,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   connect(&monitor_, &StatusMonitor::statusDecoded, this, &TForm1::showStatus);
   connect(&monitor_, &StatusMonitor::silent, this, &TForm1::emptyDisplay);
   detector_.watch(&monitor_);
-  connect(&detector_, &EventDetector::event, this,
+  connect(&detector_, &EventDetector::occurred, this,
           [this](const DeviceEvent& e) { eventLog_.append(e); });
   recording_.watch(&monitor_);
   recording_.setPortName([this] { return portName(); });

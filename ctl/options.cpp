@@ -103,7 +103,12 @@ Parsed parseArguments(const QStringList& arguments) {
   parser.addOptions({port, count, seconds, format, summary, output, retries, interval, noVerify,
                      language, help, version});
   if (!parser.parse(arguments)) return usage(parser.errorText());
-  if (parser.isSet(help)) return {std::nullopt, kSuccess, parser.helpText(), {}};
+  if (parser.isSet(help)) {
+    // Parsed before the application starts, so the parser does not know the name.
+    QString text = parser.helpText();
+    text.replace(QLatin1String("<executable_name>"), QLatin1String("zfusectl"));
+    return {std::nullopt, kSuccess, text, {}};
+  }
   if (parser.isSet(version)) {
     return {
         std::nullopt, kSuccess, QStringLiteral("zfusectl %1\n").arg(QLatin1String(kVersion)), {}};

@@ -15,8 +15,8 @@
 
 #include "app/program.h"
 #include "app/zokm32.h"
-#include "config/parameter.h"
-#include "config/parameter2.h"
+#include "dialogs/parameter.h"
+#include "dialogs/parameter2.h"
 #include "tools/devicesim.h"
 #include "windows/eventwindow.h"
 #include "windows/grafik.h"
