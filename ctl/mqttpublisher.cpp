@@ -290,6 +290,15 @@ void MqttPublisher::attempt(Link& l) {
 
 void MqttPublisher::drop(Link& l) {
   if (l.client != nullptr) mosquitto_destroy(l.client);
+  // Status messages the library had not written yet are gone with it.
+  const auto unwritten = std::count_if(l.inFlight.begin(), l.inFlight.end(), [](const auto& m) {
+    return m.second == Link::Kind::Status;
+  });
+  if (unwritten > 0) {
+    const std::lock_guard lock(mutex_);
+    shared_[static_cast<std::size_t>(l.device)].counters.statusDropped +=
+        static_cast<quint64>(unwritten);
+  }
   l.client = nullptr;
   l.phase = Link::Phase::Idle;
   l.connackArrived = false;
@@ -370,7 +379,8 @@ void MqttPublisher::pump(Link& l) {
     Shared& s = shared_[static_cast<std::size_t>(l.device)];
     online = s.online && !finishing;
     int room = kQos0InFlight - static_cast<int>(l.inFlight.size());
-    if (s.stateDirty && now >= l.stateDueMs && room > 0) {
+    // The last state goes out at the end whatever the rate, so that it stays retained.
+    if (s.stateDirty && (now >= l.stateDueMs || finishing) && room > 0) {
       state = s.state;
       s.stateDirty = false;
       --room;
@@ -398,15 +408,6 @@ void MqttPublisher::pump(Link& l) {
     return mid;
   };
 
-  if (l.sendOnline || online != l.onlineSent) {
-    const int mid =
-        sendTracked(l.onlineTopic, online ? "true" : "false", 1, true, Link::Kind::Online);
-    l.sendOnline = false;
-    l.onlineSent = online;
-    if (finishing) l.offlineMid = mid;
-  } else if (finishing && l.offlineMid < 0) {
-    l.offlineAcknowledged = true;  // false was published already on this connection
-  }
   if (!state.isEmpty()) {
     sendTracked(l.stateTopic, state, 0, true, Link::Kind::State);
     l.stateDueMs = now + kStateIntervalMs;
@@ -424,6 +425,17 @@ void MqttPublisher::pump(Link& l) {
     if (!send(l.eventsTopic, e.payload, 1, false, &mid)) break;
     e.mid = mid;
     if (l.earlyAcks.erase(mid) > 0) acknowledged(l, mid);
+  }
+  // The online state last, so that an ending device says offline after its last state.
+  if (l.disconnected) return;
+  if (l.sendOnline || online != l.onlineSent) {
+    const int mid =
+        sendTracked(l.onlineTopic, online ? "true" : "false", 1, true, Link::Kind::Online);
+    l.sendOnline = false;
+    l.onlineSent = online;
+    if (finishing) l.offlineMid = mid;
+  } else if (finishing && l.offlineMid < 0) {
+    l.offlineAcknowledged = true;  // false was published already on this connection
   }
 }
 
@@ -501,7 +513,7 @@ void MqttPublisher::run() {
         if (now >= l.miscDueMs) l.miscDueMs = now + 1000;
         const int rc = mosquitto_loop(l.client, 0, 1);
         const int savedErrno = errno;
-        if (rc != MOSQ_ERR_SUCCESS) {
+        if (rc != MOSQ_ERR_SUCCESS && !(l.connackArrived && l.connackCode != 0)) {
           failed(l, errorText(rc, savedErrno), wasConnected);
           continue;
         }
