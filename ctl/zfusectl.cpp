@@ -91,6 +91,13 @@ struct StatusOptions {
 // How long an ordinary end waits for the broker to take the events not yet delivered.
 constexpr int kFinishMs = 3000;
 
+bool readableRegularFile(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat st {};
+  return ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+         ::access(name.constData(), R_OK) == 0;
+}
+
 // The first line of a password file. The path may name anything: only a regular file
 // (also through a link) is opened, and without waiting.
 std::optional<QByteArray> readPasswordFile(const QString& path, QString* error) {
@@ -436,6 +443,12 @@ int run(int argc, char** argv) {
   }
   if (parser.isSet(cert) != parser.isSet(key)) {
     return usageError(QStringLiteral("--cert and --key go together"));
+  }
+  for (const QCommandLineOption* x : {&caFile, &cert, &key}) {
+    if (parser.isSet(*x) && !readableRegularFile(parser.value(*x))) {
+      return usageError(QStringLiteral("--%1 %2 is not a readable regular file")
+                            .arg(x->names().constFirst(), parser.value(*x)));
+    }
   }
   o.mqtt->caFile = parser.value(caFile);
   o.mqtt->certFile = parser.value(cert);

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 #include <memory>
 #include <vector>
@@ -416,6 +417,49 @@ TEST_F(ZfusectlMqtt, AnUnpluggedPortGoesOfflineAndTheOtherGoesOn) {
   EXPECT_EQ(terminate(p).exit, 0);
 }
 
+TEST_F(ZfusectlMqtt, TlsBrokerIsReachedWithItsAuthorityOnly) {
+  // An authority of its own and a certificate for the loopback address it signed.
+  QTemporaryDir dir;
+  const QString d = dir.path();
+  const auto openssl = [](const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start("openssl", args);
+    return p.waitForFinished(30000) && p.exitCode() == 0;
+  };
+  QFile ext(d + "/ext");
+  ASSERT_TRUE(ext.open(QIODevice::WriteOnly));
+  ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+  ext.close();
+  ASSERT_TRUE(openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/ca.key",
+                       "-out", d + "/ca.crt", "-days", "2", "-subj", "/CN=zfuse test authority"}));
+  ASSERT_TRUE(openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", d + "/server.key", "-out",
+                       d + "/server.csr", "-subj", "/CN=localhost"}));
+  ASSERT_TRUE(openssl({"x509", "-req", "-in", d + "/server.csr", "-CA", d + "/ca.crt", "-CAkey",
+                       d + "/ca.key", "-CAcreateserial", "-out", d + "/server.crt", "-days", "2",
+                       "-extfile", d + "/ext"}));
+  MqttBroker broker(
+      QStringLiteral("cafile %1/ca.crt\ncertfile %1/server.crt\nkeyfile %1/server.key").arg(d));
+  ASSERT_TRUE(broker.start());
+  startDevice("COM1");
+  const QString url = QString(broker.url()).replace("mqtt://", "mqtts://");
+  const struct {
+    QStringList args;
+    int exit;
+    const char* says;
+  } cases[] = {
+      {{"--cafile", d + "/ca.crt"}, 0, "MQTT 3 status messages sent, 0 dropped"},
+      {{}, 7, "TLS"},  // the system's authorities do not know this one
+  };
+  for (const auto& c : cases) {
+    const Result r = run(
+        QStringList{"status", "--port", "COM1", "--count", "3", "--mqtt", url, "--mqtt-required"} +
+        c.args);
+    EXPECT_EQ(r.exit, c.exit) << c.args.join(' ').toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+  }
+}
+
 TEST_F(ZfusectlMqtt, BadOptionsCredentialsAndBrokersAreSaidClearly) {
   const struct {
     QStringList args;
@@ -428,6 +472,10 @@ TEST_F(ZfusectlMqtt, BadOptionsCredentialsAndBrokersAreSaidClearly) {
       {{"--mqtt", "mqtt://host/path"}, "nothing after host and port"},
       {{"--mqtt", "mqtt://host", "--cafile", "/etc/hostname"}, "go with mqtts://"},
       {{"--mqtt", "mqtts://host", "--cert", "/etc/hostname"}, "--cert and --key go together"},
+      {{"--mqtt", "mqtts://host", "--cafile", "/nonexistent/ca.crt"},
+       "--cafile /nonexistent/ca.crt is not a readable regular file"},
+      {{"--mqtt", "mqtts://host", "--cert", "/dev/null", "--key", "/etc/hostname"},
+       "--cert /dev/null is not"},
       {{"--mqtt", "mqtt://host", "--password-file", "/etc/hostname"}, "goes with --username"},
       {{"--mqtt", "mqtt://host", "--username", "u", "--password-file", "/dev/null"},
        "not a readable regular file"},

@@ -13,9 +13,10 @@ zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
   libmosquitto-dev
   qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra fonts-liberation xvfb xauth x11vnc iproute2)
 # What the tests, the fuzzing, the pictures and the package check add (the MQTT tests
-# start a broker of their own and watch it with its command line clients).
+# start a broker of their own, watch it with its command line clients and make the
+# certificates of a TLS broker).
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  dpkg-dev file lintian mosquitto mosquitto-clients)
+  dpkg-dev file lintian mosquitto mosquitto-clients openssl)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
