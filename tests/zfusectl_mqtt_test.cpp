@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <memory>
@@ -363,6 +364,8 @@ TEST_F(ZfusectlMqtt, StalledBrokerDoesNotHoldUpTheSerialSide) {
   ASSERT_TRUE(live.waitSubscribed());
   QProcess& p = launch({"status", "--port", "COM1", "--format", "csv", "--mqtt", broker.url()});
   ASSERT_TRUE(live.waitFor(statusesAtLeast(5), 5000));
+  // Without --device-id, the device is named by host and port.
+  EXPECT_EQ(live.on("status").at(0).topic, "zfuse/" + QSysInfo::machineHostName() + "-COM1/status");
   broker.pause();
   p.readAllStandardOutput();
   QElapsedTimer stalled;
@@ -414,7 +417,15 @@ TEST_F(ZfusectlMqtt, AnUnpluggedPortGoesOfflineAndTheOtherGoesOn) {
       },
       3000));
   EXPECT_EQ(lastPayload(live.on("a/online")), "true");
+
+  // SIGTERM: the working device goes offline and the port is free again.
   EXPECT_EQ(terminate(p).exit, 0);
+  EXPECT_TRUE(live.waitFor(
+      [](const Messages& m) {
+        return !m.empty() && m.back().topic == "zfuse/a/online" && m.back().payload == "false";
+      },
+      2000));
+  EXPECT_EQ(run({"status", "--port", "COM1", "--count", "1"}).exit, 0);
 }
 
 TEST_F(ZfusectlMqtt, TlsBrokerIsReachedWithItsAuthorityOnly) {
