@@ -7,12 +7,12 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
-#include <cmath>
 
 #include "config/configfile.h"
+#include "config/exchange.h"
 #include "config/parameterset.h"
 #include "config/safefile.h"
-#include "link/command.h"
+#include "link/connection.h"
 #include "windowkit/keyboard.h"
 #include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
@@ -125,7 +125,7 @@ void ConfigDialog::sende_ff() {
 
 void ConfigDialog::readAttempt() {
   last_reply.clear();
-  last_reply = command(QByteArray::fromRawData("\xFF\xFC", 2));
+  last_reply = TransactionLine(com_name).exchange(readRequest(), ReplyKind::Configuration);
   if (!applyReply({last_reply.begin(), last_reply.end()})) {
     attemptFailed();  // the dialog stays as the load button cleared it
     return;
@@ -142,10 +142,11 @@ void ConfigDialog::writeAttempt() {
     return;
   }
   last_reply.clear();
-  last_reply = command(QByteArray(reinterpret_cast<const char*>(telegram.data()),
-                                  static_cast<qsizetype>(telegram.size())));
-  // The device acknowledges with the telegram's check byte.
-  if (last_reply.isEmpty() || static_cast<uint8_t>(last_reply[0]) != telegram.back()) {
+  last_reply =
+      TransactionLine(com_name).exchange(QByteArray(reinterpret_cast<const char*>(telegram.data()),
+                                                    static_cast<qsizetype>(telegram.size())),
+                                         ReplyKind::Acknowledgement);
+  if (!acknowledges(last_reply, telegram)) {
     attemptFailed();
     return;
   }
@@ -206,11 +207,14 @@ bool ConfigDialog::markIfUnset(QComboBox* list, QLabel* marker) {
   return true;
 }
 
-uint8_t ConfigDialog::thresholdTenths(const QComboBox* list) const {
-  bool ok = false;
-  const double volts = german_format.toDouble(list->itemText(list->currentIndex()), &ok);
-  if (!ok) return 0;
-  return static_cast<uint8_t>(std::lround(volts * 10.0) & 0xFF);
+uint8_t ConfigDialog::thresholdTenths(const QComboBox* list) {
+  // No selection carries no value: 0.
+  return static_cast<uint8_t>(list->currentData().toInt() & 0xFF);
+}
+
+void ConfigDialog::fillList(QComboBox* list, const std::vector<ListEntry>& entries) {
+  list->clear();
+  for (const ListEntry& e : entries) list->addItem(QString::fromStdString(e.text), e.value);
 }
 
 void ConfigDialog::selectEntry(QComboBox* list, int index) {

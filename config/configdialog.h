@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "config/exchange.h"
+#include "config/messages.h"
+#include "config/parameterset.h"
 #include "windowkit/rowcaptions.h"
 
 class QAction;
@@ -33,9 +36,9 @@ class ConfigDialog : public QMainWindow {
   Q_OBJECT
 
  public:
-  static constexpr int kRetryPeriodMs = 500;
+  static constexpr int kRetryPeriodMs = zfuse::kRetryPeriodMs;
   static constexpr int kCleanUpPeriodMs = 5000;
-  static constexpr int kRetryLimit = 12;
+  static constexpr int kRetryLimit = zfuse::kRetryLimit;
 
   // One read or write attempt, as `read_mode` says.
   void sende_ff();
@@ -125,9 +128,10 @@ class ConfigDialog : public QMainWindow {
 
   // Shows `marker` when `list` has no selection; true when it was shown.
   static bool markIfUnset(QComboBox* list, QLabel* marker);
-  // The threshold list's selected entry in tenths of a volt, read with the German
-  // number format (a text that cannot be read counts as 0), low eight bits.
-  uint8_t thresholdTenths(const QComboBox* list) const;
+  // The threshold list's selected entry in tenths of a volt; 0 without a selection.
+  static uint8_t thresholdTenths(const QComboBox* list);
+  // Fills a list with the entries of a table, each carrying its value.
+  static void fillList(QComboBox* list, const std::vector<ListEntry>& entries);
   // Selects entry `index`, or nothing when the list has no such entry.
   static void selectEntry(QComboBox* list, int index);
   static void setEventBits(const EventBoxes& boxes, uint8_t bits);
@@ -147,25 +151,5 @@ class ConfigDialog : public QMainWindow {
   QPoint designPosition_;
   std::vector<RowCaption> rowCaptions_;
 };
-
-// Message texts of the configuration dialogs.
-inline constexpr const char* kSuccessDe = "Übertragung erfolgreich!";
-inline constexpr const char* kSuccessEn = "transmission successful!";
-inline constexpr const char* kIncompleteDe = "Bitte alle Felder korrekt ausfüllen";
-inline constexpr const char* kIncompleteEn = "all labels fill correctly, please";
-inline constexpr const char* kFailedDe = "Kommunikation fehlgeschlagen!";
-inline constexpr const char* kFailedEn = "communikation error!";
-inline constexpr const char* kVersionPrefix = "Softwareversion: ";
-inline constexpr const char* kFileReadDe = "Datei korrekt eingelesen";
-inline constexpr const char* kFileReadEn = "read file correctly";
-inline constexpr const char* kFileErrorDe = "Datei fehlerhaft C";
-inline constexpr const char* kFileErrorEn = "file error C";
-inline constexpr const char* kFileSavedDe = "Datei gespeichert";
-inline constexpr const char* kFileSavedEn = "file saved";
-inline constexpr const char* kFileNotSavedDe = "Datei konnte nicht gespeichert werden";
-inline constexpr const char* kFileNotSavedEn = "could not save file";
-inline constexpr const char* kVersionAreaDe = "Softwareversion";
-inline constexpr const char* kVersionAreaEn = "software version";
-inline constexpr const char* kBadIntegerDe = "'%1' ist kein gültiger Integerwert";
 
 }  // namespace zfuse

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "config/configfile.h"
+#include "monitor/statustelegram.h"
 #include "ui_parameter.h"
 #include "windowkit/windowkit.h"
 
@@ -14,8 +15,6 @@ namespace zfuse {
 
 namespace {
 constexpr QPoint kDesignPosition{0, 255};
-constexpr int kDefaultCurrent = 8;     // 8 A on every channel
-constexpr int kDefaultThreshold = 14;  // "21,4" V
 }  // namespace
 Tpara::Tpara(QWidget* parent)
     : ConfigDialog(parent, kDesignPosition), ui(std::make_unique<Ui::Tpara>()) {
@@ -39,6 +38,9 @@ Tpara::Tpara(QWidget* parent)
                  {ui->port2_byte2_02, 0x02},
                  {ui->programmieren, 0x40},
                  {ui->port2_byte2_80, 0x80}};
+  for (QComboBox* list : currentLists_)
+    fillList(list, currentEntries(currentListMax(kTypeStandard, 0)));
+  fillList(ui->pgood_sel_, thresholdEntries());
   attachCommonControls(ui->status, ui->Label5, ui->sw,
                        {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg});
   attachRowCaptions(rowCaptions());
@@ -102,8 +104,9 @@ void Tpara::FormCreate() {
 void Tpara::rebuildTimeList(int channel, int currentIndex) {
   QComboBox* list = timeLists_[channel];
   list->clear();
+  int position = 0;
   for (const std::string& entry : tripTimeEntries(currentIndex)) {
-    list->addItem(QString::fromStdString(entry));
+    list->addItem(QString::fromStdString(entry), position++);
   }
   // Only the higher currents have a single time, which is then the choice.
   list->setCurrentIndex(list->count() == 1 ? 0 : -1);
@@ -121,18 +124,18 @@ void Tpara::pgood_sel_Change() {
 }
 
 void Tpara::Button3Click() {
-  for (QComboBox* list : currentLists_) list->setCurrentIndex(kDefaultCurrent);
-  ui->pgood_sel_->setCurrentIndex(kDefaultThreshold);
-  setEventBits(port1Byte1_, 0x02);  // channel 1 tripped
-  setEventBits(port1Byte2_, 0x80);  // output inverted
-  setEventBits(port2Byte1_, 0x08);  // channel 2 tripped
-  setEventBits(port2Byte2_, 0xC0);  // output inverted, programming allowed
-  ui->loeschen->setChecked(false);
-  for (QComboBox* list : timeLists_) {
-    list->clear();
-    list->addItem(QStringLiteral("0,1"));
-    list->setCurrentIndex(0);
+  const ParameterSet factory = standardFactorySet();
+  for (int ch = 0; ch < 4; ++ch) {
+    currentLists_[ch]->setCurrentIndex(factory.current_index[ch]);
+    // The factory current has a single trip time, its 0,1 s.
+    rebuildTimeList(ch, factory.current_index[ch]);
+    timeLists_[ch]->setCurrentIndex(factory.time_index[ch]);
   }
+  ui->pgood_sel_->setCurrentIndex(factory.pgood_index);
+  setEventBits(port1Byte1_, factory.port1_byte1);
+  setEventBits(port1Byte2_, factory.port1_byte2);  // "release all" unticked too
+  setEventBits(port2Byte1_, factory.port2_byte1);
+  setEventBits(port2Byte2_, factory.port2_byte2);
   status_->clear();
   hideMarkers();
 }

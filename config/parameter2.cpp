@@ -13,10 +13,17 @@ namespace zfuse {
 
 namespace {
 constexpr QPoint kDesignPosition{0, 0};
-constexpr int kDefaultThreshold = 14;  // "21,4" V
 // What the thumbnail is, for assistive technology.
 constexpr const char* kCharacteristicNameDe = "Auslösecharakteristik";
 constexpr const char* kCharacteristicNameEn = "trip characteristic";
+
+// The fuse variant the model flags name; the flags of the 10 A models decide the lists.
+uint8_t currentModelType() {
+  if (model_4ch_10a) return kType4ch10A;
+  if (model_2ch_10a) return kType2ch10A;
+  if (model_2ch_6a) return kType2ch6A;
+  return kType4ch6A;
+}
 }  // namespace
 
 Tparameter_zokx::Tparameter_zokx(QWidget* parent)
@@ -33,6 +40,13 @@ Tparameter_zokx::Tparameter_zokx(QWidget* parent)
                  {ui->port1_byte2_02, 0x02},
                  {ui->port1_byte2_40, 0x40},
                  {ui->programmieren, 0x80}};
+  fillList(ui->pgood_sel_, thresholdEntries());
+  std::vector<ListEntry> switchOff;
+  for (std::size_t i = 0; i < kSwitchOffCount; ++i) {
+    switchOff.push_back({kSwitchOffEntries[i], kSwitchOffCodes[i]});
+  }
+  fillList(ui->abschaltzeit, switchOff);
+  for (QComboBox* list : currentLists_) fillList(list, currentEntries(10));
   attachCommonControls(
       ui->status, ui->Label3, ui->sw,
       {ui->error_k1, ui->error_k2, ui->error_k3, ui->error_k4, ui->error_pg, ui->ab_error});
@@ -92,20 +106,11 @@ void Tparameter_zokx::FormCreate() {
 }
 
 void Tparameter_zokx::prepareForModel() {
-  const bool upTo10aFront = model_4ch_10a || model_2ch_10a;
-  const bool upTo10aBack = model_4ch_10a;
+  const uint8_t model = currentModelType();
   for (int ch = 0; ch < 4; ++ch) {
-    QComboBox* list = currentLists_[ch];
-    list->clear();
-    list->addItems({QStringLiteral("OFF"), QStringLiteral("1"), QStringLiteral("2"),
-                    QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"),
-                    QStringLiteral("6")});
-    if (ch < 2 ? upTo10aFront : upTo10aBack) {
-      list->addItems(
-          {QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9"), QStringLiteral("10")});
-    }
+    fillList(currentLists_[ch], currentEntries(currentListMax(model, ch)));
+    currentLists_[ch]->setCurrentIndex(-1);
   }
-  for (QComboBox* list : currentLists_) list->setCurrentIndex(-1);
   if (model_2ch_10a || model_2ch_6a) hideBackChannels();
 }
 
@@ -118,12 +123,12 @@ void Tparameter_zokx::hideBackChannels() {
 }
 
 void Tparameter_zokx::Button3Click() {
-  const int amps = model_4ch_10a ? 10 : 6;
-  for (QComboBox* list : currentLists_) selectEntry(list, amps);
-  ui->pgood_sel_->setCurrentIndex(kDefaultThreshold);
-  setEventBits(port1Byte1_, 0xAA);  // every channel's trip, no overcurrent warning
-  setEventBits(port1Byte2_, 0xC0);  // output inverted, programming allowed
-  ui->abschaltzeit->setCurrentIndex(kSwitchOffFallback);  // "100,0" s
+  const ZokxParameterSet factory = zokxFactorySet(currentModelType());
+  for (int ch = 0; ch < 4; ++ch) selectEntry(currentLists_[ch], factory.current_index[ch]);
+  ui->pgood_sel_->setCurrentIndex(factory.pgood_index);
+  setEventBits(port1Byte1_, factory.port1_byte1);
+  setEventBits(port1Byte2_, factory.port1_byte2);
+  ui->abschaltzeit->setCurrentIndex(factory.switch_off_index);
   status_->clear();
   hideMarkers();
 }

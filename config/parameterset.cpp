@@ -4,6 +4,109 @@
 
 namespace zfuse {
 
+std::vector<ListEntry> currentEntries(int maxAmps) {
+  std::vector<ListEntry> entries{{"OFF", 0}};
+  for (int amps = 1; amps <= maxAmps; ++amps) entries.push_back({std::to_string(amps), amps});
+  return entries;
+}
+
+int currentListMax(uint8_t model, int channel) {
+  switch (model) {
+    case kTypeStandard:
+      return 8;
+    case kType4ch10A:
+      return 10;
+    case kType2ch10A:
+      return channel < 2 ? 10 : 6;
+    default:
+      return 6;
+  }
+}
+
+std::vector<ListEntry> thresholdEntries() {
+  std::vector<ListEntry> entries;
+  for (int i = 0; i < kThresholdCount; ++i) {
+    const int tenths = kThresholdLowestTenths + i;
+    entries.push_back({std::to_string(tenths / 10) + "," + std::to_string(tenths % 10), tenths});
+  }
+  return entries;
+}
+
+uint8_t thresholdTenthsAt(int index) {
+  if (index < 0 || index >= kThresholdCount) return 0;
+  return static_cast<uint8_t>(kThresholdLowestTenths + index);
+}
+
+ParameterSet standardFactorySet() {
+  ParameterSet p;
+  p.current_index = {8, 8, 8, 8};
+  p.time_index = {0, 0, 0, 0};
+  p.pgood_index = kFactoryThresholdIndex;
+  p.port1_byte1 = 0x02;
+  p.port1_byte2 = 0x80;
+  p.port2_byte1 = 0x08;
+  p.port2_byte2 = 0xC0;
+  return p;
+}
+
+ZokxParameterSet zokxFactorySet(uint8_t model) {
+  const int amps = model == kType4ch10A ? 10 : 6;
+  ZokxParameterSet p;
+  p.current_index = {amps, amps, amps, amps};
+  p.pgood_index = kFactoryThresholdIndex;
+  p.switch_off_index = kSwitchOffFallback;
+  p.port1_byte1 = 0xAA;
+  p.port1_byte2 = 0xC0;
+  return p;
+}
+
+namespace {
+// The position when the list of `count` entries has it, else no selection.
+int positionIn(int position, int count) {
+  return position >= 0 && position < count ? position : -1;
+}
+}  // namespace
+
+ParameterSet applyFields(ParameterSet p, const StandardFields& f) {
+  const int currents = static_cast<int>(currentEntries(currentListMax(kTypeStandard, 0)).size());
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    if (f.current[ch]) p.current_index[ch] = positionIn(*f.current[ch], currents);
+  }
+  if (f.pgood_index) p.pgood_index = positionIn(*f.pgood_index, kThresholdCount);
+  std::array<int, 4> timeCount{};
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    timeCount[ch] = static_cast<int>(
+        tripTimeEntries(f.timeListCurrent[ch].value_or(p.current_index[ch])).size());
+    if (f.rebuildTimeLists) p.time_index[ch] = timeCount[ch] == 1 ? 0 : -1;
+  }
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    if (f.time[ch]) p.time_index[ch] = positionIn(*f.time[ch], timeCount[ch]);
+  }
+  if (f.port1_byte1) p.port1_byte1 = *f.port1_byte1;
+  if (f.port1_byte2) {
+    p.port1_byte2 =
+        static_cast<uint8_t>((*f.port1_byte2 & ~kReleaseAllBit) | (p.port1_byte2 & kReleaseAllBit));
+  }
+  if (f.port2_byte1) p.port2_byte1 = *f.port2_byte1;
+  if (f.port2_byte2) p.port2_byte2 = *f.port2_byte2;
+  return p;
+}
+
+ZokxParameterSet applyFields(ZokxParameterSet p, const ZokxFields& f, uint8_t model) {
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    if (f.current[ch]) {
+      p.current_index[ch] = positionIn(*f.current[ch], currentListMax(model, int(ch)) + 1);
+    }
+  }
+  if (f.pgood_index) p.pgood_index = positionIn(*f.pgood_index, kThresholdCount);
+  if (f.switch_off_index) {
+    p.switch_off_index = positionIn(*f.switch_off_index, static_cast<int>(kSwitchOffCount));
+  }
+  if (f.port1_byte1) p.port1_byte1 = *f.port1_byte1;
+  if (f.port1_byte2) p.port1_byte2 = *f.port1_byte2;
+  return p;
+}
+
 std::vector<std::string> tripTimeEntries(int currentIndex) {
   if (currentIndex <= 0) return {};
   if (currentIndex == 1) return {"0,1", "0,2", "0,5", "1,0", "1,5"};

@@ -21,6 +21,28 @@ inline uint8_t packPositions(int low, int high) {
   return static_cast<uint8_t>(((high & 0x0F) << 4) | (low & 0x0F));
 }
 
+// One entry of a selection list: the text it shows and the value it stands for.
+struct ListEntry {
+  std::string text;
+  int value;
+};
+
+// The rated-current lists: "OFF" (0) and 1 to `maxAmps` amperes; the position of an
+// entry is its value.
+std::vector<ListEntry> currentEntries(int maxAmps);
+// The highest rated current the dialog's list offers on `channel` (0 to 3) of `model`:
+// 8 A on the standard model, 10 A or 6 A on the fuse variants; channels 3 and 4 of the
+// two-channel models keep lists up to 6 A, though the device has no such outputs.
+int currentListMax(uint8_t model, int channel);
+
+// The power-good threshold list: "20,0" to "24,0" V in steps of 0,1 V, each valued in
+// tenths of a volt.
+constexpr int kThresholdCount = 41;
+constexpr int kThresholdLowestTenths = 200;
+std::vector<ListEntry> thresholdEntries();
+// The threshold of list position `index` in tenths of a volt; 0 for no selection.
+uint8_t thresholdTenthsAt(int index);
+
 // Trip-time list of a standard-model channel, from its rated-current position:
 // the smaller the current, the longer the times on offer.
 std::vector<std::string> tripTimeEntries(int currentIndex);
@@ -37,7 +59,15 @@ struct ParameterSet {
   uint8_t port1_byte2 = 0;
   uint8_t port2_byte1 = 0;
   uint8_t port2_byte2 = 0;
+
+  bool operator==(const ParameterSet&) const = default;
 };
+
+// What a standard-model device leaves the factory with, and what the dialog's default
+// button sets: 8 A and 0,1 s on every channel, 21,4 V, port 1 on channel 1 tripped and
+// inverted, port 2 on channel 2 tripped, inverted, and programming allowed.
+ParameterSet standardFactorySet();
+constexpr int kFactoryThresholdIndex = 14;  // "21,4" V
 
 constexpr std::size_t kStandardWriteLength = 14;
 constexpr std::size_t kStandardReplyMinLength = 30;
@@ -74,6 +104,11 @@ struct StandardFields {
   std::optional<uint8_t> port1_byte1, port1_byte2, port2_byte1, port2_byte2;
 };
 StandardFields fieldsOf(const StandardReply& reply);
+// Applies fields from a reply or a file to a set as the dialog applies them to its
+// lists: a position the list lacks leaves no selection; the time lists are rebuilt for
+// their currents, where a single time is the selection; "release all tripped channels"
+// (0x40 of port 1's second event byte) is never taken over.
+ParameterSet applyFields(ParameterSet set, const StandardFields& fields);
 
 // ---- Fuse-variant models: one signalling output, one switch-off time per device. ----
 
@@ -84,7 +119,14 @@ struct ZokxParameterSet {
   int switch_off_index = -1;
   uint8_t port1_byte1 = 0;
   uint8_t port1_byte2 = 0;  // 0x01, 0x02, 0x40 output inverted, 0x80 programming allowed
+
+  bool operator==(const ZokxParameterSet&) const = default;
 };
+
+// The fuse variants' factory set: 10 A on every channel for the four-channel 10 A
+// model and 6 A for the others, 21,4 V, every trip signalled, output inverted,
+// programming allowed, switch-off after 100 s.
+ZokxParameterSet zokxFactorySet(uint8_t model);
 
 constexpr std::size_t kZokxWriteLength = 12;
 constexpr std::size_t kZokxReplyMinLength = 27;
@@ -126,5 +168,10 @@ struct ZokxFields {
   std::optional<uint8_t> port1_byte1, port1_byte2;
 };
 ZokxFields fieldsOf(const ZokxReply& reply);
+// Applies fields to a set of `model` as the fuse-variant dialog applies them to its lists.
+ZokxParameterSet applyFields(ZokxParameterSet set, const ZokxFields& fields, uint8_t model);
+
+// The release bit of the standard model: part of a write, never of a comparison.
+constexpr uint8_t kReleaseAllBit = 0x40;
 
 }  // namespace zfuse

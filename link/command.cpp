@@ -15,8 +15,12 @@ void setCommandLineFactory(SerialLineFactory factory) {
 }
 
 QByteArray command(const QByteArray& request) {
+  return command(com_name, request);
+}
+
+QByteArray command(const QString& port, const QByteArray& request) {
   const auto line = lineFactory()();
-  if (!line->open(com_name, kCommandQueues)) return {};
+  if (!line->open(port, kCommandQueues)) return {};
   line->setTimeouts(kCommandTimeouts);
   if (!request.isEmpty()) line->write(request);
   QByteArray reply = line->read(kCommandReplyMax);

@@ -90,6 +90,10 @@ class QtSerialLine final : public SerialLine {
     return out;
   }
 
+  void clearInput() override {
+    if (port_.isOpen()) port_.clear(QSerialPort::Input);
+  }
+
   void watch(std::function<void(const QByteArray&)> onBytes) override {
     QObject::disconnect(readyRead_);
     QObject::disconnect(error_);

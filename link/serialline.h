@@ -38,6 +38,8 @@ class SerialLine {
   virtual void setTimeouts(const LineTimeouts& timeouts) = 0;
   virtual qint64 write(const QByteArray& data) = 0;
   virtual QByteArray read(int maxBytes) = 0;
+  // Drops whatever has arrived and not been read yet.
+  virtual void clearInput() = 0;
   // Monitoring without waiting: from now until the port closes, every chunk of bytes
   // that arrives is handed to `onBytes` on the owning thread, in order, as soon as the
   // event loop sees it. The port never keeps more than kReadBufferBytes unread.

@@ -1,4 +1,5 @@
 #include "config/configfile.h"
+#include "monitor/statustelegram.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <fstream>
 
-#include "tests/support/factory_sets.h"
 
 namespace zfuse {
 namespace {
@@ -19,10 +19,10 @@ FileLines lines(const std::string& settings, const std::string& events,
 }
 
 TEST(ConfigFileWriter, FactorySettingsOfEachDialogByteForByte) {
-  EXPECT_EQ(standardFileText(test::standardFactorySet(), 214),
+  EXPECT_EQ(standardFileText(standardFactorySet(), 214),
             "config\r\n88,88,D6,00,00;\r\n02,80,08,C0;\r\nAE081DDD12F256\r\n");
 
-  EXPECT_EQ(zokxFileText(test::zokxFactorySet(10), 214),
+  EXPECT_EQ(zokxFileText(zokxFactorySet(kType4ch10A), 214),
             "config\r\nAA,AA,D6,07;\r\nAA,C0;\r\nAE081DDD12F256\r\n");
 }
 

@@ -38,6 +38,7 @@ class ScriptedLine : public SerialLine {
     j_.events.push_back("read " + std::to_string(maxBytes));
     return {};
   }
+  void clearInput() override { j_.events.push_back("clear"); }
   void watch(std::function<void(const QByteArray&)> onBytes) override {
     j_.events.push_back("watch");
     j_.watcher = std::move(onBytes);

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "monitor/statustelegram.h"
-#include "tests/support/factory_sets.h"
 
 namespace zfuse {
 namespace {
 
 TEST(StandardWriteTelegram, EncodesByteForByte) {
-  const ParameterSet defaults = test::standardFactorySet();
+  const ParameterSet defaults = standardFactorySet();
 
   ParameterSet mixed;  // 1 A / 1,5 s, OFF, 8 A / 0,1 s twice, 20,0 V, no events
   mixed.current_index = {1, 0, 8, 8};
@@ -98,8 +97,8 @@ namespace zfuse {
 namespace {
 
 TEST(ZokxWriteTelegram, EncodesTheWorkedTelegrams) {
-  const ZokxParameterSet defaults10a = test::zokxFactorySet(10);
-  const ZokxParameterSet defaults6a = test::zokxFactorySet(6);
+  const ZokxParameterSet defaults10a = zokxFactorySet(kType4ch10A);
+  const ZokxParameterSet defaults6a = zokxFactorySet(kType4ch6A);
   ZokxParameterSet mixed;  // 1 A, 2 A, OFF, OFF, 20,0 V, 0,1 s
   mixed.current_index = {1, 2, 0, 0};
   mixed.pgood_index = 0;

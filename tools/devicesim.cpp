@@ -102,15 +102,12 @@ std::string modelName(uint8_t type) {
 }
 
 std::vector<uint8_t> factoryConfiguration(uint8_t model) {
-  if (isStandard(model)) {
-    // 8 A on every channel, 21,4 V, port 1 on channel 1 tripped and inverted, port 2 on
-    // channel 2 tripped and inverted, programming allowed, 0,1 s trip times.
-    return {0x88, 0x88, 0xD6, 0x02, 0x80, 0x08, 0xC0, 0x00, 0x00};
-  }
-  const uint8_t amps = model == kType4ch10A ? 0xAA : 0x66;
-  // Rated current on every channel, 21,4 V, all trips signalled, output inverted,
-  // programming allowed, switch-off after 100 s (code 3999).
-  return {amps, amps, 0xD6, 0xAA, 0xC0, 0x0F, 0x9F};
+  // The configuration bytes of the write telegram the dialog's default button builds.
+  const uint8_t threshold = thresholdTenthsAt(kFactoryThresholdIndex);
+  const std::vector<uint8_t> t = isStandard(model)
+                                     ? encodeStandardWrite(standardFactorySet(), threshold)
+                                     : encodeZokxWrite(zokxFactorySet(model), threshold);
+  return std::vector<uint8_t>(t.begin() + 2, t.end() - 3);
 }
 
 std::vector<uint8_t> configurationReply(uint8_t model, const std::vector<uint8_t>& config,

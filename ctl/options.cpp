@@ -1,0 +1,399 @@
+#include "ctl/options.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QSysInfo>
+
+#include "link/portnames.h"
+#include "zfuse_version.h"
+
+namespace zfuse::ctl {
+namespace {
+
+const char* const kDescription =
+    "The Zokara Electronic Fuse on the command line.\n"
+    "\n"
+    "Commands:\n"
+    "  status   decoded status telegrams, one line each\n"
+    "  ports    for COM1 ... COM11, the device each name leads to and whether it can be\n"
+    "           opened now (the port doctor)\n"
+    "  read     the device's configuration, as a configuration file (or JSON)\n"
+    "  write    a configuration file to the device, then read back and compared\n"
+    "  verify   compares the device's configuration with a configuration file\n"
+    "\n"
+    "Examples:\n"
+    "  zfusectl status --port COM1 --format json\n"
+    "  zfusectl read --port COM1 -o before.txt\n"
+    "  zfusectl write --port COM1 --port COM2 line7.txt\n"
+    "  zfusectl verify --port COM1 line7.txt\n"
+    "\n"
+    "Exit codes: 0 success, 2 usage, 3 file rejected (its check number is shown),\n"
+    "4 the device did not answer or acknowledge, 5 the read-back differs, 6 the file or a\n"
+    "setting does not fit the device's model, 7 a port cannot be opened (the reason is\n"
+    "shown) or, with status --mqtt-required, the first connection to the MQTT broker\n"
+    "failed, 8 interrupted (after an interrupted write the device's configuration is\n"
+    "unknown: run verify). With several ports the highest code of any port.\n"
+    "ports: 0 when at least one port can be opened, 1 otherwise.\n"
+    "Status ends after --count telegrams of every port, after --seconds, or on Ctrl-C.\n"
+    "Telegrams with a wrong check byte are counted, not printed; the counts go to\n"
+    "standard error at the end (and, with --summary, as a last JSON object).\n"
+    "\n"
+    "status --mqtt mqtt://host[:port] publishes every port's telegrams to an MQTT broker\n"
+    "under <prefix>/<device id>/: status (each telegram, JSON), state (the latest, retained,\n"
+    "once a second), events (lamp changes, connection lost and back; QoS 1) and online\n"
+    "(retained true or false, false also as the last will). Lines go to standard output\n"
+    "only when --format is given. A broker that is away is tried again after 1, 2, 4 ...\n"
+    "30 s; the serial side goes on meanwhile.";
+
+Parsed usage(const QString& message) {
+  return {std::nullopt,
+          kUsage,
+          {},
+          QStringLiteral("zfusectl: %1\nTry 'zfusectl --help'.\n").arg(message)};
+}
+
+// A whole number in [low, high], or nullopt.
+std::optional<int> wholeNumber(const QString& text, int low, int high) {
+  bool ok = false;
+  const int n = text.toInt(&ok);
+  if (!ok || n < low || n > high) return std::nullopt;
+  return n;
+}
+
+bool readableRegularFile(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat st {};
+  return ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+         ::access(name.constData(), R_OK) == 0;
+}
+
+// The first line of a password file. The path may name anything: only a regular file
+// (also through a link) is opened, and without waiting.
+std::optional<QByteArray> readPasswordFile(const QString& path, QString* error) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat st {};
+  if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = QStringLiteral("--password-file %1 is not a readable regular file").arg(path);
+    return std::nullopt;
+  }
+  const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4096) {
+    if (fd >= 0) ::close(fd);
+    *error = QStringLiteral(
+                 "--password-file %1 cannot be read (a regular file of at most "
+                 "4096 bytes)")
+                 .arg(path);
+    return std::nullopt;
+  }
+  QByteArray text(static_cast<qsizetype>(st.st_size), '\0');
+  const ssize_t n = ::read(fd, text.data(), static_cast<std::size_t>(text.size()));
+  ::close(fd);
+  if (n < 0) {
+    *error = QStringLiteral("--password-file %1 cannot be read").arg(path);
+    return std::nullopt;
+  }
+  text.truncate(n);
+  const qsizetype end = text.indexOf('\n');
+  if (end >= 0) text.truncate(end);
+  if (text.endsWith('\r')) text.chop(1);
+  return text;
+}
+
+}  // namespace
+
+Parsed parseArguments(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromLatin1(kDescription));
+  parser.addPositionalArgument(QStringLiteral("command"),
+                               QStringLiteral("status, ports, read, write or verify"));
+  parser.addPositionalArgument(QStringLiteral("file"),
+                               QStringLiteral("write, verify: the configuration file"),
+                               QStringLiteral("[file]"));
+  const QCommandLineOption port(QStringLiteral("port"),
+                                QStringLiteral("A port, COM1 ... COM11; may be repeated: the "
+                                               "devices are served in parallel."),
+                                QStringLiteral("COMn"));
+  const QCommandLineOption count(QStringLiteral("count"),
+                                 QStringLiteral("status: end after N telegrams of every port."),
+                                 QStringLiteral("N"));
+  const QCommandLineOption seconds(QStringLiteral("seconds"),
+                                   QStringLiteral("status: end after S seconds."),
+                                   QStringLiteral("S"));
+  const QCommandLineOption format(
+      QStringLiteral("format"),
+      QStringLiteral("status: text (default), json or csv; read: file (default) or json; "
+                     "write, verify: text (default) or json."),
+      QStringLiteral("format"));
+  const QCommandLineOption summary(
+      QStringLiteral("summary"),
+      QStringLiteral("status --format json: end with a {\"summary\": ...} object."));
+  const QCommandLineOption output(
+      {QStringLiteral("o"), QStringLiteral("output")},
+      QStringLiteral("read: write to FILE instead of standard output; %p in the name stands "
+                     "for the port (needed with several ports)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption retries(
+      QStringLiteral("retries"),
+      QStringLiteral("read, write, verify: attempts after a failed one (default 12)."),
+      QStringLiteral("N"));
+  const QCommandLineOption interval(
+      QStringLiteral("interval"),
+      QStringLiteral("read, write, verify: milliseconds between attempts (default 500)."),
+      QStringLiteral("MS"));
+  const QCommandLineOption noVerify(QStringLiteral("no-verify"),
+                                    QStringLiteral("write: do not read back and compare."));
+  const QCommandLineOption language(
+      QStringLiteral("language"),
+      QStringLiteral("read, write, verify: messages in English (en, default) or German (de)."),
+      QStringLiteral("en|de"));
+  const QCommandLineOption mqtt(
+      QStringLiteral("mqtt"),
+      QStringLiteral("status: publish to the MQTT broker at mqtt://host[:port] (1883) or "
+                     "mqtts://host[:port] (8883, TLS)."),
+      QStringLiteral("URL"));
+  const QCommandLineOption mqttRequired(
+      QStringLiteral("mqtt-required"),
+      QStringLiteral("status --mqtt: end with exit code 7 when the first connection to the "
+                     "broker fails, instead of trying on."));
+  const QCommandLineOption topicPrefix(
+      QStringLiteral("topic-prefix"),
+      QStringLiteral("status --mqtt: the first topic levels (default zfuse)."),
+      QStringLiteral("PREFIX"));
+  const QCommandLineOption deviceId(
+      QStringLiteral("device-id"),
+      QStringLiteral("status --mqtt: the topic level of a device, one per --port in the same "
+                     "order (default: host name and port, e.g. gw1-COM1)."),
+      QStringLiteral("ID"));
+  const QCommandLineOption username(QStringLiteral("username"),
+                                    QStringLiteral("status --mqtt: the user at the broker."),
+                                    QStringLiteral("NAME"));
+  const QCommandLineOption passwordFile(
+      QStringLiteral("password-file"),
+      QStringLiteral("status --mqtt: the file whose first line is the user's password."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption caFile(
+      QStringLiteral("cafile"),
+      QStringLiteral("status --mqtt mqtts://...: the certificate authority to trust (default: "
+                     "the system's)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption cert(
+      QStringLiteral("cert"),
+      QStringLiteral("status --mqtt mqtts://...: client certificate (with --key)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption key(QStringLiteral("key"),
+                               QStringLiteral("status --mqtt mqtts://...: client key (with "
+                                              "--cert)."),
+                               QStringLiteral("FILE"));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("This text."));
+  const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The version."));
+  parser.addOptions({port,     count,        seconds,  format, summary,      output,      retries,
+                     interval, noVerify,     language, mqtt,   mqttRequired, topicPrefix, deviceId,
+                     username, passwordFile, caFile,   cert,   key,          help,        version});
+  const QList<const QCommandLineOption*> mqttOnly = {
+      &mqttRequired, &topicPrefix, &deviceId, &username, &passwordFile, &caFile, &cert, &key};
+  if (!parser.parse(arguments)) return usage(parser.errorText());
+  if (parser.isSet(help)) return {std::nullopt, kSuccess, parser.helpText(), {}};
+  if (parser.isSet(version)) {
+    return {
+        std::nullopt, kSuccess, QStringLiteral("zfusectl %1\n").arg(QLatin1String(kVersion)), {}};
+  }
+  const QStringList args = parser.positionalArguments();
+  if (args.isEmpty())
+    return usage(QStringLiteral("name one command: status, ports, read, write or verify"));
+  const QString name = args.constFirst();
+
+  Invocation o;
+  if (name == QLatin1String("status")) {
+    o.command = Command::Status;
+  } else if (name == QLatin1String("ports")) {
+    o.command = Command::Ports;
+  } else if (name == QLatin1String("read")) {
+    o.command = Command::Read;
+  } else if (name == QLatin1String("write")) {
+    o.command = Command::Write;
+  } else if (name == QLatin1String("verify")) {
+    o.command = Command::Verify;
+  } else {
+    return usage(
+        QStringLiteral("unknown command '%1'; commands: status, ports, read, write, verify")
+            .arg(name));
+  }
+  const bool exchange =
+      o.command == Command::Read || o.command == Command::Write || o.command == Command::Verify;
+  const bool needsFile = o.command == Command::Write || o.command == Command::Verify;
+
+  if (o.command == Command::Ports) {
+    if (args.size() > 1 || !parser.optionNames().isEmpty()) {
+      return usage(QStringLiteral("ports takes no options"));
+    }
+    return {o, kSuccess, {}, {}};
+  }
+  if (needsFile) {
+    if (args.size() != 2) return usage(QStringLiteral("%1 needs one configuration file").arg(name));
+    o.file = args[1];
+    if (o.file.isEmpty()) return usage(QStringLiteral("the file name is empty"));
+  } else if (args.size() > 1) {
+    return usage(QStringLiteral("%1 takes no file: '%2'").arg(name, args[1]));
+  }
+
+  for (const QString& p : parser.values(port)) {
+    if (comPortNumber(p) == 0) {
+      return usage(QStringLiteral("unknown port '%1'; ports: COM1 ... COM11").arg(p));
+    }
+    if (o.ports.contains(p)) return usage(QStringLiteral("port %1 named twice").arg(p));
+    o.ports << p;
+  }
+  if (o.ports.isEmpty()) return usage(QStringLiteral("%1 needs --port COMn").arg(name));
+
+  // Options that belong to other commands are refused rather than ignored.
+  const auto onlyFor = [&](const QCommandLineOption& option, bool allowed) {
+    return !allowed && parser.isSet(option);
+  };
+  const bool status = o.command == Command::Status;
+  for (const auto* option : {&count, &seconds, &summary, &mqtt}) {
+    if (onlyFor(*option, status)) {
+      return usage(QStringLiteral("--%1 goes with status").arg(option->names().constLast()));
+    }
+  }
+  for (const auto* option : {&retries, &interval, &language}) {
+    if (onlyFor(*option, exchange)) {
+      return usage(
+          QStringLiteral("--%1 goes with read, write and verify").arg(option->names().constLast()));
+    }
+  }
+  for (const auto* option : mqttOnly) {
+    if (onlyFor(*option, parser.isSet(mqtt))) {
+      return usage(QStringLiteral("--%1 goes with --mqtt").arg(option->names().constLast()));
+    }
+  }
+  if (onlyFor(output, o.command == Command::Read))
+    return usage(QStringLiteral("--output goes with read"));
+  if (onlyFor(noVerify, o.command == Command::Write))
+    return usage(QStringLiteral("--no-verify goes with write"));
+
+  if (parser.isSet(count)) {
+    bool ok = false;
+    o.count = parser.value(count).toLongLong(&ok);
+    if (!ok || o.count < 1) return usage(QStringLiteral("--count needs a whole number >= 1"));
+  }
+  if (parser.isSet(seconds)) {
+    bool ok = false;
+    o.seconds = parser.value(seconds).toDouble(&ok);
+    if (!ok || !(o.seconds > 0) || o.seconds > 365.0 * 24 * 3600) {
+      return usage(QStringLiteral("--seconds needs a number of seconds > 0"));
+    }
+  }
+  o.format = o.command == Command::Read ? Format::File : Format::Text;
+  if (parser.isSet(format)) {
+    const QString f = parser.value(format);
+    const bool isText = f == QLatin1String("text");
+    const bool isJson = f == QLatin1String("json");
+    const bool isCsv = f == QLatin1String("csv");
+    const bool isFile = f == QLatin1String("file");
+    if (status && (isText || isJson || isCsv)) {
+      o.format = isText ? Format::Text : isJson ? Format::Json : Format::Csv;
+    } else if (o.command == Command::Read && (isFile || isJson)) {
+      o.format = isFile ? Format::File : Format::Json;
+    } else if (needsFile && (isText || isJson)) {
+      o.format = isText ? Format::Text : Format::Json;
+    } else {
+      return usage(QStringLiteral("unknown format '%1' for %2; formats: %3")
+                       .arg(f, name,
+                            status                       ? QStringLiteral("text, json, csv")
+                            : o.command == Command::Read ? QStringLiteral("file, json")
+                                                         : QStringLiteral("text, json")));
+    }
+  }
+  o.summary = parser.isSet(summary);
+  if (o.summary && o.format != Format::Json) {
+    return usage(QStringLiteral("--summary goes with --format json"));
+  }
+  if (parser.isSet(retries)) {
+    const auto n = wholeNumber(parser.value(retries), 0, 1000);
+    if (!n) return usage(QStringLiteral("--retries needs a whole number from 0 to 1000"));
+    o.retry.retries = *n;
+  }
+  if (parser.isSet(interval)) {
+    const auto n = wholeNumber(parser.value(interval), 0, 60000);
+    if (!n) return usage(QStringLiteral("--interval needs milliseconds from 0 to 60000"));
+    o.retry.intervalMs = *n;
+  }
+  if (parser.isSet(language)) {
+    const QString l = parser.value(language);
+    if (l != QLatin1String("en") && l != QLatin1String("de")) {
+      return usage(QStringLiteral("unknown language '%1'; languages: en, de").arg(l));
+    }
+    o.german = l == QLatin1String("de");
+  }
+  o.verify = !parser.isSet(noVerify);
+  if (parser.isSet(output)) {
+    o.output = parser.value(output);
+    if (o.output.isEmpty()) return usage(QStringLiteral("--output needs a file name"));
+    if (o.ports.size() > 1 && !o.output.contains(QLatin1String("%p"))) {
+      return usage(QStringLiteral("with several ports, --output needs %p for the port"));
+    }
+  } else if (o.command == Command::Read && o.format == Format::File && o.ports.size() > 1) {
+    return usage(QStringLiteral("with several ports, read needs --output with %p for the port"));
+  }
+  if (parser.isSet(mqtt)) {
+    QString error;
+    o.mqtt = parseBrokerUrl(parser.value(mqtt), &error);
+    if (!o.mqtt) return usage(error);
+    o.print = parser.isSet(format);
+    o.mqttRequired = parser.isSet(mqttRequired);
+    if (parser.isSet(topicPrefix)) {
+      o.mqtt->topicPrefix = parser.value(topicPrefix);
+      if (!validTopicPrefix(o.mqtt->topicPrefix)) {
+        return usage(QStringLiteral("--topic-prefix '%1': topic levels separated by '/', "
+                                    "none empty, no '+' or '#'")
+                         .arg(o.mqtt->topicPrefix));
+      }
+    }
+    o.deviceIds = parser.values(deviceId);
+    if (o.deviceIds.isEmpty()) {
+      for (const QString& p : o.ports) o.deviceIds << QSysInfo::machineHostName() + '-' + p;
+    } else if (o.deviceIds.size() != o.ports.size()) {
+      return usage(QStringLiteral("give one --device-id for every --port, in their order"));
+    }
+    for (const QString& id : o.deviceIds) {
+      if (!validDeviceId(id)) {
+        return usage(
+            QStringLiteral("--device-id '%1': one topic level, no '/', '+' or '#'").arg(id));
+      }
+      if (o.deviceIds.count(id) > 1)
+        return usage(QStringLiteral("device id %1 named twice").arg(id));
+    }
+    if (parser.isSet(passwordFile) && !parser.isSet(username)) {
+      return usage(QStringLiteral("--password-file goes with --username"));
+    }
+    o.mqtt->username = parser.value(username);
+    if (parser.isSet(passwordFile)) {
+      const auto password = readPasswordFile(parser.value(passwordFile), &error);
+      if (!password) return usage(error);
+      o.mqtt->password = *password;
+    }
+    if (!o.mqtt->tls && (parser.isSet(caFile) || parser.isSet(cert) || parser.isSet(key))) {
+      return usage(QStringLiteral("--cafile, --cert and --key go with mqtts://"));
+    }
+    if (parser.isSet(cert) != parser.isSet(key)) {
+      return usage(QStringLiteral("--cert and --key go together"));
+    }
+    for (const auto* option : {&caFile, &cert, &key}) {
+      if (parser.isSet(*option) && !readableRegularFile(parser.value(*option))) {
+        return usage(QStringLiteral("--%1 %2 is not a readable regular file")
+                         .arg(option->names().constLast(), parser.value(*option)));
+      }
+    }
+    o.mqtt->caFile = parser.value(caFile);
+    o.mqtt->certFile = parser.value(cert);
+    o.mqtt->keyFile = parser.value(key);
+  }
+  return {o, kSuccess, {}, {}};
+}
+
+}  // namespace zfuse::ctl

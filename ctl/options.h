@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "config/exchange.h"
+#include "ctl/mqttsettings.h"
+
+namespace zfuse::ctl {
+
+// Exit codes, as documented in --help and the README.
+enum Exit : int {
+  kSuccess = 0,
+  kUsage = 2,
+  kFileRejected = 3,
+  kNoAnswer = 4,
+  kDiffers = 5,
+  kModelMismatch = 6,
+  kPortUnavailable = 7,
+  kBrokerUnavailable = 7,  // status --mqtt-required: the first connection to the broker failed
+  kInterrupted = 8,
+};
+
+enum class Command { Status, Ports, Read, Write, Verify };
+enum class Format { Text, Json, Csv, File };
+
+// What the command line asks for, checked.
+struct Invocation {
+  Command command = Command::Status;
+  QStringList ports;
+  // status
+  qint64 count = 0;    // telegrams per port; 0 = no limit
+  double seconds = 0;  // 0 = no limit
+  bool summary = false;
+  bool print = true;  // lines on standard output (with --mqtt only when --format is given)
+  std::optional<BrokerSettings> mqtt;  // status --mqtt: where to publish
+  QStringList deviceIds;               // one per port, for the topics
+  bool mqttRequired = false;
+  // status: Text, Json, Csv; read: File, Json; write and verify: Text, Json
+  Format format = Format::Text;
+  // read, write, verify
+  QString file;    // write, verify: the configuration file
+  QString output;  // read: where to, "%p" standing for the port; empty: standard output
+  RetryPolicy retry;
+  bool verify = true;  // write: read back and compare
+  bool german = false;
+};
+
+// The arguments (the program's name first) as an invocation, or what to print and the
+// exit code when there is nothing to run: help, version, or a usage error.
+struct Parsed {
+  std::optional<Invocation> invocation;
+  int exit = kSuccess;
+  QString out;  // for standard output
+  QString err;  // for standard error
+};
+Parsed parseArguments(const QStringList& arguments);
+
+}  // namespace zfuse::ctl
