@@ -22,8 +22,9 @@ namespace zfuse::ctl {
 //   status   every decoded telegram, QoS 0, not retained
 //   state    the latest telegram, retained, at most once a second
 //   events   lamp changes and connection lost/back, QoS 1, in order
-//   online   retained true while the device talks; false on a lost port, on an
-//            ordinary end and, as the last will, when the program dies
+//   online   retained true while the device talks; false before its first telegram,
+//            when its telegrams stop, on an ordinary end and, as the last will, when
+//            the program dies
 // The broker is served by a thread of its own: the calls below only queue and return,
 // so the serial side never waits for the broker. While the broker is away or slow,
 // status messages beyond kStatusQueue per device are dropped oldest first, and events
@@ -55,7 +56,7 @@ class MqttPublisher : public QObject {
 
   void start();
   // Publishes the offline state of every device, waits up to `ms` for the events not
-  // yet delivered, and disconnects. Called again or after start() failed: does nothing.
+  // yet delivered, and disconnects. Does nothing before start() or a second time.
   void finish(int ms);
 
   // For the serial side; each returns at once.
@@ -78,7 +79,6 @@ class MqttPublisher : public QObject {
     QByteArray state;
     bool stateDirty = false;
     bool online = false;
-    bool onlineDirty = false;
     Counters counters;
   };
 
