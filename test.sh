@@ -20,7 +20,7 @@ echo "== tests with sanitizers"
 (cd build-asan && ASAN_OPTIONS=abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
 
-CXX=clang++ zfuse_setup build-fuzz -DZFUSE_PROTOCOL_ONLY=ON -DZFUSE_WERROR=ON
+CXX=clang++ zfuse_setup build-fuzz -DZFUSE_FUZZ=ON -DZFUSE_WERROR=ON
 fuzz() {  # fuzz HARNESS SEED-FOLDER
   echo "== fuzzing $1 for ${fuzz_seconds} s"
   local corpus
@@ -32,6 +32,7 @@ fuzz() {  # fuzz HARNESS SEED-FOLDER
 }
 fuzz status_fuzzer fuzz/corpus
 fuzz configfile_fuzzer fuzz/corpus-configfile
+fuzz zfusectl_fuzzer fuzz/corpus-zfusectl
 echo "== run command: bad options are refused before anything starts"
 for bad in "--model foo" "--model" "--fault bogus" "--bogus"; do
   # shellcheck disable=SC2086

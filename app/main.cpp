@@ -4,8 +4,8 @@
 
 #include "app/program.h"
 #include "link/connection.h"
-#include "link/portdoctor.h"
 #include "link/portnames.h"
+#include "monitor/portdoctor.h"
 #include "zfuse_version.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "app/zokm32.h"
-#include "config/parameter.h"
-#include "config/parameter2.h"
+#include "dialogs/parameter.h"
+#include "dialogs/parameter2.h"
 #include "link/connection.h"
 #include "link/endsignals.h"
 #include "monitor/statustelegram.h"
@@ -32,7 +32,6 @@ void followLanguage(bool english) {
 }
 
 void startProgram(const StartOptions& options) {
-  registerPictures();
   QApplication::setApplicationName(QStringLiteral("Electronic fuse"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zfuse.svg")));
   // The windows are drawn for Tahoma; where it is missing a similar face stands in.

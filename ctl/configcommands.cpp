@@ -21,7 +21,7 @@
 #include "config/messages.h"
 #include "config/safefile.h"
 #include "link/endsignals.h"
-#include "link/portdoctor.h"
+#include "monitor/portdoctor.h"
 #include "monitor/statustelegram.h"
 
 namespace zfuse::ctl {

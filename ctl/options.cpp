@@ -197,7 +197,12 @@ Parsed parseArguments(const QStringList& arguments) {
   const QList<const QCommandLineOption*> mqttOnly = {
       &mqttRequired, &topicPrefix, &deviceId, &username, &passwordFile, &caFile, &cert, &key};
   if (!parser.parse(arguments)) return usage(parser.errorText());
-  if (parser.isSet(help)) return {std::nullopt, kSuccess, parser.helpText(), {}};
+  if (parser.isSet(help)) {
+    // Parsed before the application starts, so the parser does not know the name.
+    QString text = parser.helpText();
+    text.replace(QLatin1String("<executable_name>"), QLatin1String("zfusectl"));
+    return {std::nullopt, kSuccess, text, {}};
+  }
   if (parser.isSet(version)) {
     return {
         std::nullopt, kSuccess, QStringLiteral("zfusectl %1\n").arg(QLatin1String(kVersion)), {}};

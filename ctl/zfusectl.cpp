@@ -16,9 +16,9 @@
 #include "ctl/options.h"
 #include "link/connection.h"
 #include "link/endsignals.h"
-#include "link/portdoctor.h"
 #include "link/portnames.h"
 #include "monitor/eventlog.h"
+#include "monitor/portdoctor.h"
 #include "monitor/statusmonitor.h"
 #include "monitor/statusoutput.h"
 #include "zfuse_version.h"
@@ -71,7 +71,7 @@ int runStatus(const Invocation& o) {
       Watched& w = watched[static_cast<std::size_t>(i)];
       w.events = std::make_unique<EventDetector>();
       w.events->watch(w.monitor.get());
-      QObject::connect(w.events.get(), &EventDetector::event,
+      QObject::connect(w.events.get(), &EventDetector::occurred,
                        [i, port = w.port, mqtt = publisher.get()](const DeviceEvent& e) {
                          mqtt->publishEvent(i, eventJson(e, port));
                          if (e.kind == DeviceEvent::Kind::ConnectionLost) mqtt->setOnline(i, false);
@@ -163,14 +163,18 @@ int runStatus(const Invocation& o) {
 }
 
 int run(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("zfusectl"));
-  QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
-
-  const Parsed parsed = parseArguments(QCoreApplication::arguments());
+  // The arguments are checked before the application starts: help, version and usage
+  // errors cost no more than that.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const Parsed parsed = parseArguments(arguments);
   std::fputs(parsed.out.toUtf8().constData(), stdout);
   std::fputs(parsed.err.toUtf8().constData(), stderr);
   if (!parsed.invocation) return parsed.exit;
+
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("zfusectl"));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
   const Invocation& o = *parsed.invocation;
   switch (o.command) {
     case Command::Ports:

@@ -47,7 +47,7 @@ void EventDetector::watch(StatusMonitor* monitor) {
 }
 
 void EventDetector::emitEvent(DeviceEvent::Kind kind, int channel, bool on) {
-  emit event(DeviceEvent{clock_(), kind, channel, on});
+  emit occurred(DeviceEvent{clock_(), kind, channel, on});
 }
 
 void EventDetector::reading(const StatusReading& now) {

@@ -62,7 +62,7 @@ class EventDetector : public QObject {
   void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
 
  signals:
-  void event(const zfuse::DeviceEvent& event);
+  void occurred(const zfuse::DeviceEvent& event);
 
  private:
   void emitEvent(DeviceEvent::Kind kind, int channel, bool on);

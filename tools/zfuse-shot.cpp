@@ -10,8 +10,8 @@
 
 #include "app/program.h"
 #include "app/zokm32.h"
-#include "config/parameter.h"
-#include "config/parameter2.h"
+#include "dialogs/parameter.h"
+#include "dialogs/parameter2.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
 

@@ -5,12 +5,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -25,14 +27,12 @@ void onSignal(int) {
   g_stop = 1;
 }
 
+const char* const kCommands =
+    "commands on standard input:\n"
+    "  fault NAME on|off   model NAME   faults   config   quit\n";
+
 void usage(std::FILE* to = stdout) {
-  std::fprintf(to,
-      "usage: zfuse-sim [--model NAME] [--link COMn] [--interval MS] [--unpaced] "
-      "[--fault NAME]...\n"
-      "  models: 2ch6a 2ch10a standard 4ch10a 4ch6a (or the type byte, e.g. 0x17)\n"
-      "  faults: silence noise checksum short gap ack long noanswer\n"
-      "commands on standard input:\n"
-      "  fault NAME on|off   model NAME   faults   config   quit\n");
+  std::fprintf(to, "%s", kCommands);
 }
 
 void printConfig(const DeviceSimulator& sim) {
@@ -40,55 +40,78 @@ void printConfig(const DeviceSimulator& sim) {
   for (uint8_t b : sim.configuration()) std::printf(" %02X", b);
   std::printf("\n");
 }
+
+// The options, checked; nullopt after a message when they cannot be used.
+std::optional<DeviceSimulator::Options> parseOptions(const QStringList& arguments, QString* link) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("A simulated Zokara Electronic Fuse on a pseudo-terminal.\n") +
+      QString::fromLatin1(kCommands));
+  const QCommandLineOption model(
+      QStringLiteral("model"),
+      QStringLiteral("2ch6a, 2ch10a, standard, 4ch10a (default) or 4ch6a, or the type byte "
+                     "(e.g. 0x17)."),
+      QStringLiteral("NAME"));
+  const QCommandLineOption linkOption(
+      QStringLiteral("link"), QStringLiteral("Make the port name COMn lead to the simulator."),
+      QStringLiteral("COMn"));
+  const QCommandLineOption interval(
+      QStringLiteral("interval"),
+      QStringLiteral("Milliseconds between status telegrams (default 100, at least 10)."),
+      QStringLiteral("MS"));
+  const QCommandLineOption unpaced(QStringLiteral("unpaced"),
+                                   QStringLiteral("Send every telegram at once, not at the "
+                                                  "pace of a 9600-baud line."));
+  const QCommandLineOption fault(
+      QStringLiteral("fault"),
+      QStringLiteral("Switch a fault on: silence, noise, checksum, short, gap, ack, long, "
+                     "noanswer; may be repeated."),
+      QStringLiteral("NAME"));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("This text."));
+  parser.addOptions({model, linkOption, interval, unpaced, fault, help});
+  const auto refuse = [](const QString& message) {
+    std::fprintf(stderr, "zfuse-sim: %s\nTry 'zfuse-sim --help'.\n", qPrintable(message));
+    return std::nullopt;
+  };
+  if (!parser.parse(arguments)) return refuse(parser.errorText());
+  if (parser.isSet(help)) {
+    std::printf("%s", qPrintable(parser.helpText()));
+    std::exit(0);
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    return refuse(QStringLiteral("unknown argument '%1'").arg(parser.positionalArguments()[0]));
+  }
+  DeviceSimulator::Options options;
+  if (parser.isSet(model)) {
+    const auto type = zfuse::sim::modelByName(parser.value(model).toStdString());
+    if (!type) return refuse(QStringLiteral("unknown model '%1'").arg(parser.value(model)));
+    options.model = *type;
+  }
+  *link = parser.value(linkOption);
+  if (parser.isSet(interval)) {
+    bool ok = false;
+    const int ms = parser.value(interval).toInt(&ok);
+    if (!ok || ms < 0) return refuse(QStringLiteral("--interval needs milliseconds"));
+    options.telegramIntervalMs = std::max(10, ms);
+  }
+  options.paced = !parser.isSet(unpaced);
+  for (const QString& name : parser.values(fault)) {
+    const auto f = zfuse::sim::faultByName(name.toStdString());
+    if (!f) return refuse(QStringLiteral("unknown fault '%1'").arg(name));
+    options.faults |= *f;
+  }
+  return options;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);  // for the port-link folder lookup only
-  DeviceSimulator::Options options;
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("zfuse-sim"));
   QString link;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "zfuse-sim: %s needs a value\n", arg.c_str());
-        usage(stderr);
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (arg == "--model") {
-      const std::string name = value();
-      const auto model = zfuse::sim::modelByName(name);
-      if (!model) {
-        std::fprintf(stderr, "zfuse-sim: unknown model '%s'\n", name.c_str());
-        usage(stderr);
-        return 2;
-      }
-      options.model = *model;
-    } else if (arg == "--link") {
-      link = QString::fromStdString(value());
-    } else if (arg == "--interval") {
-      options.telegramIntervalMs = std::max(10, std::atoi(value().c_str()));
-    } else if (arg == "--unpaced") {
-      options.paced = false;
-    } else if (arg == "--fault") {
-      const std::string name = value();
-      const auto fault = zfuse::sim::faultByName(name);
-      if (!fault) {
-        std::fprintf(stderr, "zfuse-sim: unknown fault '%s'\n", name.c_str());
-        usage(stderr);
-        return 2;
-      }
-      options.faults |= *fault;
-    } else if (arg == "--help" || arg == "-h") {
-      usage();
-      return 0;
-    } else {
-      std::fprintf(stderr, "zfuse-sim: unknown option '%s'\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    }
-  }
+  const auto parsed = parseOptions(QCoreApplication::arguments(), &link);
+  if (!parsed) return 2;
+  const DeviceSimulator::Options options = *parsed;
 
   DeviceSimulator sim(options);
   if (!sim.start()) {

@@ -10,19 +10,10 @@
 
 #include "windowkit/desktop.h"
 
-// The pictures live in this library's resources, which a static library must register.
-static void initPictures() {
-  Q_INIT_RESOURCE(zfuse);
-}
-
 namespace zfuse {
 
 namespace {
 constexpr int kCentreDialogsBelowHeight = 910;
-}
-
-void registerPictures() {
-  initPictures();
 }
 
 QTimer* namedTimer(QObject* owner, const char* name, int intervalMs) {

@@ -10,9 +10,6 @@ class QWidget;
 
 namespace zfuse {
 
-// Makes the pictures of the resources known; call once before the first window.
-void registerPictures();
-
 // A window timer with the name the handlers know it by; not started.
 QTimer* namedTimer(QObject* owner, const char* name, int intervalMs);
 

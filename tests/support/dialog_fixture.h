@@ -4,9 +4,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <ostream>
 
-#include "config/configdialog.h"
+#include "dialogs/configdialog.h"
 #include "tests/support/program_fixture.h"
 
 namespace zfuse::test {
@@ -48,16 +47,5 @@ class DialogFixture : public ProgramFixture {
     for (int i = 0; i < ticks; ++i) dialog()->Timer1Timer();
   }
 };
-
-// A way for an attempt to fail: simulator faults, read or write, the model on the line.
-struct RetryCase {
-  const char* name;
-  unsigned faults;
-  bool write;
-  uint8_t deviceModel;
-};
-inline void PrintTo(const RetryCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 }  // namespace zfuse::test

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -67,6 +68,13 @@ void PtyPair::hangUp() {
   ::close(master_);
   ::close(slave_);
   master_ = slave_ = -1;
+}
+
+long goneProcess() {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  return gone;
 }
 
 std::string writeLockFile(const std::string& device, long pid) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -41,7 +42,18 @@ class PtyPair {
 // run that still holds the port (or one that crashed) leaves it. Returns its path.
 std::string writeLockFile(const std::string& device, long pid);
 
+// The number of a process that has ended, as a crashed run leaves it in a lock file.
+long goneProcess();
+
 // Removes every COMn link of the test run.
 void removePortLinks();
+
+// Bytes as the serial line hands them over, and back.
+inline std::vector<uint8_t> bytesOf(const QByteArray& a) {
+  return {a.begin(), a.end()};
+}
+inline QByteArray arrayOf(const std::vector<uint8_t>& v) {
+  return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
 
 }  // namespace zfuse::test
