@@ -28,30 +28,18 @@
 #include <thread>
 #include <vector>
 
+#include "bench/spread.h"
 #include "link/portnames.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/pty.h"
 #include "tools/devicesim.h"
 
 using namespace zfuse;
+using bench::ms;
+using bench::printSpread;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-void printSpread(const char* what, std::vector<double> v) {
-  if (v.empty()) {
-    std::printf("%s: no samples\n", what);
-    return;
-  }
-  std::sort(v.begin(), v.end());
-  auto at = [&](double q) { return v[static_cast<std::size_t>(q * double(v.size() - 1))]; };
-  std::printf("%s: n=%zu median %.2f ms, p99 %.2f ms, min %.2f ms, max %.2f ms\n", what, v.size(),
-              at(0.5), at(0.99), v.front(), v.back());
-}
 
 // Processor seconds (user and system) and resident kibibytes of a process.
 double cpuSeconds(qint64 pid) {
@@ -71,16 +59,6 @@ long residentKiB(qint64 pid) {
     if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
   }
   return 0;
-}
-
-// Writes a telegram as a 9600-baud line delivers it: one byte every 1.04 ms.
-void sendPaced(const test::PtyPair& line, const std::vector<uint8_t>& telegram) {
-  auto due = Clock::now();
-  for (uint8_t b : telegram) {
-    std::this_thread::sleep_until(due);
-    line.send({b});
-    due += std::chrono::microseconds(1042);
-  }
 }
 
 void measureLatency(bool paced) {
@@ -125,7 +103,7 @@ void measureLatency(bool paced) {
       before = count;
     }
     if (paced) {
-      sendPaced(line, telegram);
+      line.sendPaced(telegram);
     } else {
       line.send(telegram);
     }

@@ -20,8 +20,9 @@
 #include <vector>
 
 #include "link/portnames.h"
+#include "monitor/statustelegram.h"
 #include "tests/support/mqttbroker.h"
-#include "tests/support/pty.h"
+#include "tests/support/zfusectl_fixture.h"
 #include "tools/devicesim.h"
 
 namespace zfuse {
@@ -113,42 +114,15 @@ std::pair<int, int> statusCounts(const QString& err, const QString& port) {
   return m.hasMatch() ? std::pair{m.captured(1).toInt(), m.captured(2).toInt()} : std::pair{-1, -1};
 }
 
-class ZfusectlMqtt : public ::testing::Test {
+// zfusectl against simulated fuses, and programs started to run on while a test watches.
+class ZfusectlMqtt : public test::ZfusectlFixture {
  protected:
-  void SetUp() override { QDir().mkpath(portLinkFolder()); }
   void TearDown() override {
     for (auto& p : running) {
       p->kill();
       p->waitForFinished();
     }
-    devices.clear();
-    test::removePortLinks();
-  }
-  sim::DeviceSimulator& startDevice(const QString& com, const char* model = "4ch10a") {
-    sim::DeviceSimulator::Options o;
-    o.model = *sim::modelByName(model);
-    o.telegramIntervalMs = 50;
-    devices.push_back(std::make_unique<sim::DeviceSimulator>(o));
-    EXPECT_TRUE(devices.back()->start());
-    QFile::remove(portLinkFolder() + '/' + com);
-    QFile::link(QString::fromStdString(devices.back()->slavePath()), portLinkFolder() + '/' + com);
-    return *devices.back();
-  }
-  struct Result {
-    int exit;
-    QString out;
-    QString err;
-  };
-  static Result run(const QStringList& args, int ms = 15000) {
-    QProcess p;
-    p.start(QStringLiteral(ZFUSECTL_BINARY), args);
-    if (!p.waitForFinished(ms)) {
-      p.kill();
-      p.waitForFinished();
-      return {-1, {}, QString::fromUtf8(p.readAllStandardError())};
-    }
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    ZfusectlFixture::TearDown();
   }
   QProcess& launch(const QStringList& args) {
     running.push_back(std::make_unique<QProcess>());
@@ -164,8 +138,22 @@ class ZfusectlMqtt : public ::testing::Test {
             QString::fromUtf8(p.readAllStandardError())};
   }
 
-  std::vector<std::unique_ptr<sim::DeviceSimulator>> devices;
   std::vector<std::unique_ptr<QProcess>> running;
+};
+
+// The last message so far is `payload` on `topic`.
+const auto lastIs = [](const QString& topic, const QByteArray& payload) {
+  return [=](const Messages& m) {
+    return !m.empty() && m.back().topic == topic && m.back().payload == payload;
+  };
+};
+// Some message on a topic that ends in `suffix` holds `text`.
+const auto someHolds = [](const QString& suffix, const QByteArray& text) {
+  return [=](const Messages& m) {
+    return std::any_of(m.begin(), m.end(), [&](const auto& x) {
+      return x.topic.endsWith(suffix) && x.payload.contains(text);
+    });
+  };
 };
 
 const auto statusesAtLeast = [](int n, const QString& device = "/") {
@@ -185,7 +173,7 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
     SCOPED_TRACE(model);
     MqttBroker broker;
     ASSERT_TRUE(broker.start());
-    startDevice("COM1", model);
+    startDevice(*sim::modelByName(model));
     MqttSubscriber live(broker.port(), "plant/hall-2/#");
     ASSERT_TRUE(live.waitSubscribed());
     const Result r = run({"status", "--port", "COM1", "--count", "30", "--format", "json", "--mqtt",
@@ -193,8 +181,7 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
     ASSERT_EQ(r.exit, 0) << r.err.toStdString();
     const std::vector<QJsonObject> lines = jsonLines(r.out);
     ASSERT_EQ(lines.size(), 30u);
-    ASSERT_TRUE(live.waitFor(
-        [](const Messages& m) { return !m.empty() && m.back().payload == "false"; }, 5000));
+    ASSERT_TRUE(live.waitFor(lastIs("plant/hall-2/fuse-a/online", "false"), 5000));
 
     // status: one message a telegram, field by field what --format json printed.
     const Messages status = live.on("status");
@@ -239,14 +226,14 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
     EXPECT_EQ(json(late.on("state").at(0).payload), lines.back());
     EXPECT_TRUE(late.on("state").at(0).retained);
     EXPECT_EQ(lastPayload(late.on("online")), "false");
-    devices.clear();
+    device.reset();
   }
 }
 
 TEST_F(ZfusectlMqtt, LateSubscriberSeesStateAndOnlineAndTheLastWillFollowsAKill) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());
-  startDevice("COM1");
+  startDevice(kType4ch10A);
   MqttSubscriber live(broker.port(), "zfuse/#");
   ASSERT_TRUE(live.waitSubscribed());
   QProcess& p = launch({"status", "--port", "COM1", "--mqtt", broker.url(), "--device-id", "k"});
@@ -272,18 +259,14 @@ TEST_F(ZfusectlMqtt, LateSubscriberSeesStateAndOnlineAndTheLastWillFollowsAKill)
   ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
   ASSERT_TRUE(p.waitForFinished(3000));
   for (MqttSubscriber* s : {&live, &late}) {
-    EXPECT_TRUE(s->waitFor(
-        [](const Messages& m) {
-          return !m.empty() && m.back().topic == "zfuse/k/online" && m.back().payload == "false";
-        },
-        3000));
+    EXPECT_TRUE(s->waitFor(lastIs("zfuse/k/online", "false"), 3000));
   }
 }
 
 TEST_F(ZfusectlMqtt, BrokerKilledAndRestartedLosesNoEvent) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());
-  sim::DeviceSimulator& device = startDevice("COM1");
+  startDevice(kType4ch10A);
   auto before = std::make_unique<MqttSubscriber>(broker.port(), "zfuse/#");
   ASSERT_TRUE(before->waitSubscribed());
   QProcess& p = launch(
@@ -299,21 +282,15 @@ TEST_F(ZfusectlMqtt, BrokerKilledAndRestartedLosesNoEvent) {
   const Messages beforeKill = before->messages();
   before.reset();
   QThread::msleep(300);
-  device.setFault(sim::kSilence, true);
+  device->setFault(sim::kSilence, true);
   QThread::msleep(2200);
-  device.setFault(sim::kSilence, false);
+  device->setFault(sim::kSilence, false);
   QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 4500 - down.elapsed())));
   ASSERT_TRUE(broker.start());
   MqttSubscriber after(broker.port(), "zfuse/#");
   ASSERT_TRUE(after.waitSubscribed());
   ASSERT_TRUE(after.waitFor(statusesAtLeast(10), 10000));
-  ASSERT_TRUE(after.waitFor(
-      [](const Messages& m) {
-        return std::any_of(m.begin(), m.end(), [](const auto& x) {
-          return x.topic.endsWith("/events") && x.payload.contains("connection_back");
-        });
-      },
-      3000));
+  ASSERT_TRUE(after.waitFor(someHolds("/events", "connection_back"), 3000));
 
   // Retained again on the new broker.
   MqttSubscriber late(broker.port(), "zfuse/#");
@@ -359,7 +336,7 @@ TEST_F(ZfusectlMqtt, BrokerKilledAndRestartedLosesNoEvent) {
 TEST_F(ZfusectlMqtt, StalledBrokerDoesNotHoldUpTheSerialSide) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());
-  startDevice("COM1");
+  startDevice(kType4ch10A);
   MqttSubscriber live(broker.port(), "zfuse/#");
   ASSERT_TRUE(live.waitSubscribed());
   QProcess& p = launch({"status", "--port", "COM1", "--format", "csv", "--mqtt", broker.url()});
@@ -385,29 +362,17 @@ TEST_F(ZfusectlMqtt, StalledBrokerDoesNotHoldUpTheSerialSide) {
 TEST_F(ZfusectlMqtt, AnUnpluggedPortGoesOfflineAndTheOtherGoesOn) {
   MqttBroker broker;
   ASSERT_TRUE(broker.start());
-  startDevice("COM1");
-  startDevice("COM2", "2ch10a");
+  startDevice(kType4ch10A);
+  startDevice(kType2ch10A, 0, "COM2");
   MqttSubscriber live(broker.port(), "zfuse/#");
   ASSERT_TRUE(live.waitSubscribed());
   QProcess& p = launch({"status", "--port", "COM1", "--port", "COM2", "--mqtt", broker.url(),
                         "--device-id", "a", "--device-id", "b"});
   ASSERT_TRUE(live.waitFor(statusesAtLeast(5, "/b/"), 5000));
-  devices.back().reset();  // the adapter of COM2 is pulled
+  others.clear();  // the adapter of COM2 is pulled
+  ASSERT_TRUE(live.waitFor(someHolds("zfuse/b/events", "connection_lost"), 4000));
   ASSERT_TRUE(live.waitFor(
-      [](const Messages& m) {
-        return std::any_of(m.begin(), m.end(), [](const auto& x) {
-          return x.topic == "zfuse/b/events" && x.payload.contains("connection_lost");
-        });
-      },
-      4000));
-  ASSERT_TRUE(live.waitFor(
-      [](const Messages& m) {
-        for (auto it = m.rbegin(); it != m.rend(); ++it) {
-          if (it->topic == "zfuse/b/online") return it->payload == "false";
-        }
-        return false;
-      },
-      2000));
+      [&](const Messages&) { return lastPayload(live.on("b/online")) == "false"; }, 2000));
   const std::size_t statusesOfA = live.on("status").size() - live.on("b/status").size();
   EXPECT_TRUE(live.waitFor(
       [&](const Messages& m) {
@@ -420,11 +385,7 @@ TEST_F(ZfusectlMqtt, AnUnpluggedPortGoesOfflineAndTheOtherGoesOn) {
 
   // SIGTERM: the working device goes offline and the port is free again.
   EXPECT_EQ(terminate(p).exit, 0);
-  EXPECT_TRUE(live.waitFor(
-      [](const Messages& m) {
-        return !m.empty() && m.back().topic == "zfuse/a/online" && m.back().payload == "false";
-      },
-      2000));
+  EXPECT_TRUE(live.waitFor(lastIs("zfuse/a/online", "false"), 2000));
   EXPECT_EQ(run({"status", "--port", "COM1", "--count", "1"}).exit, 0);
 }
 
@@ -452,7 +413,7 @@ TEST_F(ZfusectlMqtt, TlsBrokerIsReachedWithItsAuthorityOnly) {
   MqttBroker broker(
       QStringLiteral("cafile %1/ca.crt\ncertfile %1/server.crt\nkeyfile %1/server.key").arg(d));
   ASSERT_TRUE(broker.start());
-  startDevice("COM1");
+  startDevice(kType4ch10A);
   const QString url = QString(broker.url()).replace("mqtt://", "mqtts://");
   const struct {
     QStringList args;
@@ -518,7 +479,7 @@ TEST_F(ZfusectlMqtt, BadOptionsCredentialsAndBrokersAreSaidClearly) {
   g.close();
   w.close();
   MqttBroker nobody;  // never started: its port refuses connections
-  startDevice("COM1");
+  startDevice(kType4ch10A);
   const struct {
     QString url;
     QString passwordFile;
