@@ -41,6 +41,7 @@
 #include "app/program.h"
 #include "app/statustext.h"
 #include "app/zokm32.h"
+#include "bench/spread.h"
 #include "dialogs/parameter.h"
 #include "dialogs/parameter2.h"
 #include "link/portnames.h"
@@ -52,20 +53,11 @@
 #include "windows/trendwindow.h"
 
 using namespace zfuse;
+using bench::ms;
+using bench::printSpread;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-void printSpread(const char* what, std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  auto at = [&](double q) { return v[static_cast<std::size_t>(q * double(v.size() - 1))]; };
-  std::printf("%s: n=%zu median %.2f ms, p99 %.2f ms, min %.2f ms, max %.2f ms\n", what, v.size(),
-              at(0.5), at(0.99), v.front(), v.back());
-}
 
 double cpuSeconds() {
   rusage u{};
@@ -78,16 +70,6 @@ void linkCom1(const std::string& device) {
   QDir().mkpath(portLinkFolder());
   QFile::remove(portLinkFolder() + "/COM1");
   QFile::link(QString::fromStdString(device), portLinkFolder() + "/COM1");
-}
-
-// Writes a telegram as a 9600-baud line delivers it: one byte every 1.04 ms.
-void sendPaced(const test::PtyPair& line, const std::vector<uint8_t>& telegram) {
-  auto due = Clock::now();
-  for (uint8_t b : telegram) {
-    std::this_thread::sleep_until(due);
-    line.send({b});
-    due += std::chrono::microseconds(1042);
-  }
 }
 
 void measureLatency(bool paced) {
@@ -109,7 +91,7 @@ void measureLatency(bool paced) {
     std::atomic<Clock::time_point::rep> sent{0};
     std::thread writer([&] {
       if (paced) {
-        sendPaced(line, telegram);
+        line.sendPaced(telegram);
       } else {
         line.send(telegram);
       }

@@ -86,6 +86,8 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/package/copyright.in ${ZFUSE_PACK
 set(ZFUSE_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/zfuse)
 install(FILES ${ZFUSE_PACKAGE_DIR}/copyright ${ZFUSE_PACKAGE_DIR}/changelog.gz
         DESTINATION ${ZFUSE_DOCDIR})
+# An example unit that runs zfusectl as a service publishing to an MQTT broker.
+install(FILES resources/systemd/zfusectl-mqtt.service DESTINATION ${ZFUSE_DOCDIR}/examples)
 install(FILES resources/desktop/zfuse.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/icons/zfuse.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -103,8 +105,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Watches a Zokara Electronic Fuse on its serial service port (currents, input\n\
 voltage, warnings and faults) and reads, edits, writes, saves and loads its\n\
 configuration, in German or English. Includes zfusectl, the status and the port\n\
-check on the command line for scripts and loggers, and the device simulator\n\
-zfuse-sim.")
+check on the command line for scripts and loggers (which also publishes to an\n\
+MQTT broker), and the device simulator zfuse-sim.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
@@ -115,8 +117,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # built from a Release tree (README), which has no debugging information to keep, and a
 # fault seen in the field is retraced on a RelWithDebInfo build of the version it names.
 set(CPACK_STRIP_FILES ON)
-# The Qt libraries come from the binaries' own needs (libqt6svg6 among them, which also
-# carries the SVG picture plugin). Named here is only what is loaded at run time and
+# The Qt libraries and libmosquitto1 come from the binaries' own needs (libqt6svg6
+# among them, which also carries the SVG picture plugin). Named here is only what is loaded at run time and
 # linked by nothing: the platform plugins. A package named in both lists would appear
 # twice in Depends; tools/check-install.sh checks that each appears once.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -1,6 +1,12 @@
 #include "ctl/options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCommandLineParser>
+#include <QFile>
+#include <QSysInfo>
 
 #include "link/portnames.h"
 #include "zfuse_version.h"
@@ -28,12 +34,20 @@ const char* const kDescription =
     "Exit codes: 0 success, 2 usage, 3 file rejected (its check number is shown),\n"
     "4 the device did not answer or acknowledge, 5 the read-back differs, 6 the file or a\n"
     "setting does not fit the device's model, 7 a port cannot be opened (the reason is\n"
-    "shown), 8 interrupted (after an interrupted write the device's configuration is\n"
+    "shown) or, with status --mqtt-required, the first connection to the MQTT broker\n"
+    "failed, 8 interrupted (after an interrupted write the device's configuration is\n"
     "unknown: run verify). With several ports the highest code of any port.\n"
     "ports: 0 when at least one port can be opened, 1 otherwise.\n"
     "Status ends after --count telegrams of every port, after --seconds, or on Ctrl-C.\n"
     "Telegrams with a wrong check byte are counted, not printed; the counts go to\n"
-    "standard error at the end (and, with --summary, as a last JSON object).";
+    "standard error at the end (and, with --summary, as a last JSON object).\n"
+    "\n"
+    "status --mqtt mqtt://host[:port] publishes every port's telegrams to an MQTT broker\n"
+    "under <prefix>/<device id>/: status (each telegram, JSON), state (the latest, retained,\n"
+    "once a second), events (lamp changes, connection lost and back; QoS 1) and online\n"
+    "(retained true or false, false also as the last will). Lines go to standard output\n"
+    "only when --format is given. A broker that is away is tried again after 1, 2, 4 ...\n"
+    "30 s; the serial side goes on meanwhile.";
 
 Parsed usage(const QString& message) {
   return {std::nullopt,
@@ -48,6 +62,45 @@ std::optional<int> wholeNumber(const QString& text, int low, int high) {
   const int n = text.toInt(&ok);
   if (!ok || n < low || n > high) return std::nullopt;
   return n;
+}
+
+bool readableRegularFile(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat st {};
+  return ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+         ::access(name.constData(), R_OK) == 0;
+}
+
+// The first line of a password file. The path may name anything: only a regular file
+// (also through a link) is opened, and without waiting.
+std::optional<QByteArray> readPasswordFile(const QString& path, QString* error) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat st {};
+  if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = QStringLiteral("--password-file %1 is not a readable regular file").arg(path);
+    return std::nullopt;
+  }
+  const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4096) {
+    if (fd >= 0) ::close(fd);
+    *error = QStringLiteral(
+                 "--password-file %1 cannot be read (a regular file of at most "
+                 "4096 bytes)")
+                 .arg(path);
+    return std::nullopt;
+  }
+  QByteArray text(static_cast<qsizetype>(st.st_size), '\0');
+  const ssize_t n = ::read(fd, text.data(), static_cast<std::size_t>(text.size()));
+  ::close(fd);
+  if (n < 0) {
+    *error = QStringLiteral("--password-file %1 cannot be read").arg(path);
+    return std::nullopt;
+  }
+  text.truncate(n);
+  const qsizetype end = text.indexOf('\n');
+  if (end >= 0) text.truncate(end);
+  if (text.endsWith('\r')) text.chop(1);
+  return text;
 }
 
 }  // namespace
@@ -97,11 +150,52 @@ Parsed parseArguments(const QStringList& arguments) {
       QStringLiteral("language"),
       QStringLiteral("read, write, verify: messages in English (en, default) or German (de)."),
       QStringLiteral("en|de"));
+  const QCommandLineOption mqtt(
+      QStringLiteral("mqtt"),
+      QStringLiteral("status: publish to the MQTT broker at mqtt://host[:port] (1883) or "
+                     "mqtts://host[:port] (8883, TLS)."),
+      QStringLiteral("URL"));
+  const QCommandLineOption mqttRequired(
+      QStringLiteral("mqtt-required"),
+      QStringLiteral("status --mqtt: end with exit code 7 when the first connection to the "
+                     "broker fails, instead of trying on."));
+  const QCommandLineOption topicPrefix(
+      QStringLiteral("topic-prefix"),
+      QStringLiteral("status --mqtt: the first topic levels (default zfuse)."),
+      QStringLiteral("PREFIX"));
+  const QCommandLineOption deviceId(
+      QStringLiteral("device-id"),
+      QStringLiteral("status --mqtt: the topic level of a device, one per --port in the same "
+                     "order (default: host name and port, e.g. gw1-COM1)."),
+      QStringLiteral("ID"));
+  const QCommandLineOption username(QStringLiteral("username"),
+                                    QStringLiteral("status --mqtt: the user at the broker."),
+                                    QStringLiteral("NAME"));
+  const QCommandLineOption passwordFile(
+      QStringLiteral("password-file"),
+      QStringLiteral("status --mqtt: the file whose first line is the user's password."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption caFile(
+      QStringLiteral("cafile"),
+      QStringLiteral("status --mqtt mqtts://...: the certificate authority to trust (default: "
+                     "the system's)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption cert(
+      QStringLiteral("cert"),
+      QStringLiteral("status --mqtt mqtts://...: client certificate (with --key)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption key(QStringLiteral("key"),
+                               QStringLiteral("status --mqtt mqtts://...: client key (with "
+                                              "--cert)."),
+                               QStringLiteral("FILE"));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("This text."));
   const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The version."));
-  parser.addOptions({port, count, seconds, format, summary, output, retries, interval, noVerify,
-                     language, help, version});
+  parser.addOptions({port,     count,        seconds,  format, summary,      output,      retries,
+                     interval, noVerify,     language, mqtt,   mqttRequired, topicPrefix, deviceId,
+                     username, passwordFile, caFile,   cert,   key,          help,        version});
+  const QList<const QCommandLineOption*> mqttOnly = {
+      &mqttRequired, &topicPrefix, &deviceId, &username, &passwordFile, &caFile, &cert, &key};
   if (!parser.parse(arguments)) return usage(parser.errorText());
   if (parser.isSet(help)) {
     // Parsed before the application starts, so the parser does not know the name.
@@ -166,7 +260,7 @@ Parsed parseArguments(const QStringList& arguments) {
     return !allowed && parser.isSet(option);
   };
   const bool status = o.command == Command::Status;
-  for (const auto* option : {&count, &seconds, &summary}) {
+  for (const auto* option : {&count, &seconds, &summary, &mqtt}) {
     if (onlyFor(*option, status)) {
       return usage(QStringLiteral("--%1 goes with status").arg(option->names().constLast()));
     }
@@ -175,6 +269,11 @@ Parsed parseArguments(const QStringList& arguments) {
     if (onlyFor(*option, exchange)) {
       return usage(
           QStringLiteral("--%1 goes with read, write and verify").arg(option->names().constLast()));
+    }
+  }
+  for (const auto* option : mqttOnly) {
+    if (onlyFor(*option, parser.isSet(mqtt))) {
+      return usage(QStringLiteral("--%1 goes with --mqtt").arg(option->names().constLast()));
     }
   }
   if (onlyFor(output, o.command == Command::Read))
@@ -245,6 +344,59 @@ Parsed parseArguments(const QStringList& arguments) {
     }
   } else if (o.command == Command::Read && o.format == Format::File && o.ports.size() > 1) {
     return usage(QStringLiteral("with several ports, read needs --output with %p for the port"));
+  }
+  if (parser.isSet(mqtt)) {
+    QString error;
+    o.mqtt = parseBrokerUrl(parser.value(mqtt), &error);
+    if (!o.mqtt) return usage(error);
+    o.print = parser.isSet(format);
+    o.mqttRequired = parser.isSet(mqttRequired);
+    if (parser.isSet(topicPrefix)) {
+      o.mqtt->topicPrefix = parser.value(topicPrefix);
+      if (!validTopicPrefix(o.mqtt->topicPrefix)) {
+        return usage(QStringLiteral("--topic-prefix '%1': topic levels separated by '/', "
+                                    "none empty, no '+' or '#'")
+                         .arg(o.mqtt->topicPrefix));
+      }
+    }
+    o.deviceIds = parser.values(deviceId);
+    if (o.deviceIds.isEmpty()) {
+      for (const QString& p : o.ports) o.deviceIds << QSysInfo::machineHostName() + '-' + p;
+    } else if (o.deviceIds.size() != o.ports.size()) {
+      return usage(QStringLiteral("give one --device-id for every --port, in their order"));
+    }
+    for (const QString& id : o.deviceIds) {
+      if (!validDeviceId(id)) {
+        return usage(
+            QStringLiteral("--device-id '%1': one topic level, no '/', '+' or '#'").arg(id));
+      }
+      if (o.deviceIds.count(id) > 1)
+        return usage(QStringLiteral("device id %1 named twice").arg(id));
+    }
+    if (parser.isSet(passwordFile) && !parser.isSet(username)) {
+      return usage(QStringLiteral("--password-file goes with --username"));
+    }
+    o.mqtt->username = parser.value(username);
+    if (parser.isSet(passwordFile)) {
+      const auto password = readPasswordFile(parser.value(passwordFile), &error);
+      if (!password) return usage(error);
+      o.mqtt->password = *password;
+    }
+    if (!o.mqtt->tls && (parser.isSet(caFile) || parser.isSet(cert) || parser.isSet(key))) {
+      return usage(QStringLiteral("--cafile, --cert and --key go with mqtts://"));
+    }
+    if (parser.isSet(cert) != parser.isSet(key)) {
+      return usage(QStringLiteral("--cert and --key go together"));
+    }
+    for (const auto* option : {&caFile, &cert, &key}) {
+      if (parser.isSet(*option) && !readableRegularFile(parser.value(*option))) {
+        return usage(QStringLiteral("--%1 %2 is not a readable regular file")
+                         .arg(option->names().constLast(), parser.value(*option)));
+      }
+    }
+    o.mqtt->caFile = parser.value(caFile);
+    o.mqtt->certFile = parser.value(cert);
+    o.mqtt->keyFile = parser.value(key);
   }
   return {o, kSuccess, {}, {}};
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "config/exchange.h"
+#include "ctl/mqttsettings.h"
 
 namespace zfuse::ctl {
 
@@ -17,6 +18,7 @@ enum Exit : int {
   kDiffers = 5,
   kModelMismatch = 6,
   kPortUnavailable = 7,
+  kBrokerUnavailable = 7,  // status --mqtt-required: the first connection to the broker failed
   kInterrupted = 8,
 };
 
@@ -31,6 +33,10 @@ struct Invocation {
   qint64 count = 0;    // telegrams per port; 0 = no limit
   double seconds = 0;  // 0 = no limit
   bool summary = false;
+  bool print = true;  // lines on standard output (with --mqtt only when --format is given)
+  std::optional<BrokerSettings> mqtt;  // status --mqtt: where to publish
+  QStringList deviceIds;               // one per port, for the topics
+  bool mqttRequired = false;
   // status: Text, Json, Csv; read: File, Json; write and verify: Text, Json
   Format format = Format::Text;
   // read, write, verify

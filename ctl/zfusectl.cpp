@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "ctl/configcommands.h"
+#include "ctl/mqttpublisher.h"
 #include "ctl/options.h"
 #include "link/connection.h"
 #include "link/endsignals.h"
 #include "link/portnames.h"
+#include "monitor/eventlog.h"
 #include "monitor/portdoctor.h"
 #include "monitor/statusmonitor.h"
 #include "monitor/statusoutput.h"
@@ -30,13 +32,17 @@ void print(const QString& line) {
   std::fputc('\n', stdout);
 }
 
+// How long an ordinary end waits for the broker to take the events not yet delivered.
+constexpr int kFinishMs = 3000;
+
 // Watches every port until each has given `count` telegrams, the time is up or a
-// signal ends the run.
+// signal ends the run; with --mqtt, publishes what it sees.
 int runStatus(const Invocation& o) {
   struct Watched {
     QString port;
     std::unique_ptr<StatusMonitor> monitor;
     qint64 printed = 0;
+    std::unique_ptr<EventDetector> events;
   };
   std::vector<Watched> watched;
   for (const QString& port : o.ports) {
@@ -47,20 +53,53 @@ int runStatus(const Invocation& o) {
                    d.verdict.toUtf8().constData());
       return kPortUnavailable;
     }
-    watched.push_back({port, std::move(monitor), 0});
+    watched.push_back({port, std::move(monitor), 0, nullptr});
   }
-  if (o.format == Format::Csv) print(csvHeader());
+  std::unique_ptr<MqttPublisher> publisher;
+  if (o.mqtt) {
+    publisher = std::make_unique<MqttPublisher>(*o.mqtt, o.deviceIds, o.ports);
+    if (o.mqttRequired) {
+      QObject::connect(publisher.get(), &MqttPublisher::firstAttemptFailed,
+                       [](const QString& reason) {
+                         std::fprintf(stderr, "zfusectl: %s\n", reason.toUtf8().constData());
+                         QCoreApplication::exit(kBrokerUnavailable);
+                       });
+    }
+    publisher->start();
+    // Lamp changes and lost or returning telegrams of each port go out as events.
+    for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
+      Watched& w = watched[static_cast<std::size_t>(i)];
+      w.events = std::make_unique<EventDetector>();
+      w.events->watch(w.monitor.get());
+      QObject::connect(w.events.get(), &EventDetector::occurred,
+                       [i, port = w.port, mqtt = publisher.get()](const DeviceEvent& e) {
+                         mqtt->publishEvent(i, eventJson(e, port));
+                         if (e.kind == DeviceEvent::Kind::ConnectionLost) mqtt->setOnline(i, false);
+                       });
+    }
+  }
+  if (o.print && o.format == Format::Csv) print(csvHeader());
   const auto allDone = [&] {
     for (const Watched& w : watched) {
       if (w.printed < o.count) return false;
     }
     return true;
   };
-  for (Watched& w : watched) {
+  for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
+    Watched& w = watched[static_cast<std::size_t>(i)];
     QObject::connect(w.monitor.get(), &StatusMonitor::statusDecoded,
-                     [&w, &o, &allDone](const StatusReading& r) {
+                     [i, &w, &o, &allDone, mqtt = publisher.get()](const StatusReading& r) {
                        if (o.count > 0 && w.printed >= o.count) return;
                        const QDateTime now = QDateTime::currentDateTime();
+                       if (mqtt != nullptr) {
+                         mqtt->publishStatus(i, jsonLine(now, w.port, r));
+                         mqtt->setOnline(i, true);
+                       }
+                       if (!o.print) {
+                         ++w.printed;
+                         if (o.count > 0 && allDone()) QCoreApplication::quit();
+                         return;
+                       }
                        if (o.format == Format::Json) {
                          print(jsonLine(now, w.port, r));
                        } else if (o.format == Format::Csv) {
@@ -79,24 +118,48 @@ int runStatus(const Invocation& o) {
     QTimer::singleShot(static_cast<int>(o.seconds * 1000), [] { QCoreApplication::quit(); });
   }
   const auto endSignals = quitOnEndSignals();
-  QCoreApplication::exec();
+  const int exitCode = QCoreApplication::exec();
+  // The devices go offline at the broker before their ports close.
+  if (publisher) publisher->finish(exitCode == kSuccess ? kFinishMs : 0);
 
   QJsonArray ports;
-  for (const Watched& w : watched) {
-    std::fprintf(stderr, "%s: %lld telegrams printed, %llu with a wrong check byte\n",
+  for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
+    const Watched& w = watched[static_cast<std::size_t>(i)];
+    std::fprintf(stderr, "%s: %lld telegrams %s, %llu with a wrong check byte\n",
                  w.port.toUtf8().constData(), static_cast<long long>(w.printed),
+                 o.print ? "printed" : "published",
                  static_cast<unsigned long long>(w.monitor->badTelegrams()));
-    ports.append(QJsonObject{
+    QJsonObject port{
         {QStringLiteral("port"), w.port},
         {QStringLiteral("telegrams"), w.printed},
-        {QStringLiteral("badCheckByte"), static_cast<qint64>(w.monitor->badTelegrams())}});
+        {QStringLiteral("badCheckByte"), static_cast<qint64>(w.monitor->badTelegrams())}};
+    if (publisher) {
+      const MqttPublisher::Counters c = publisher->counters(i);
+      std::fprintf(stderr,
+                   "%s: MQTT %llu status messages sent, %llu dropped; %llu events sent, %llu "
+                   "dropped, %llu undelivered\n",
+                   w.port.toUtf8().constData(), static_cast<unsigned long long>(c.statusSent),
+                   static_cast<unsigned long long>(c.statusDropped),
+                   static_cast<unsigned long long>(c.eventsSent),
+                   static_cast<unsigned long long>(c.eventsDropped),
+                   static_cast<unsigned long long>(c.eventsUnsent));
+      port.insert(
+          QStringLiteral("mqtt"),
+          QJsonObject{{QStringLiteral("deviceId"), o.deviceIds.at(i)},
+                      {QStringLiteral("statusSent"), static_cast<qint64>(c.statusSent)},
+                      {QStringLiteral("statusDropped"), static_cast<qint64>(c.statusDropped)},
+                      {QStringLiteral("eventsSent"), static_cast<qint64>(c.eventsSent)},
+                      {QStringLiteral("eventsDropped"), static_cast<qint64>(c.eventsDropped)},
+                      {QStringLiteral("eventsUndelivered"), static_cast<qint64>(c.eventsUnsent)}});
+    }
+    ports.append(port);
   }
   if (o.summary && o.format == Format::Json) {
     print(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("summary"), ports}})
                                 .toJson(QJsonDocument::Compact)));
   }
   // The monitors close their ports, and so remove the lock files, as they go.
-  return kSuccess;
+  return exitCode;
 }
 
 int run(int argc, char** argv) {

@@ -27,6 +27,7 @@ expected=(
   usr/share/icons/hicolor/32x32/apps/zfuse.png
   usr/share/doc/zfuse/copyright
   usr/share/doc/zfuse/changelog.gz
+  usr/share/doc/zfuse/examples/zfusectl-mqtt.service
 )
 gzipped=(usr/share/doc/zfuse/changelog.gz)
 for p in "${programs[@]}"; do
@@ -60,7 +61,7 @@ for f in "${expected[@]}"; do
   grep -q "\./$f\$" <<<"$listing" || fail "the package lacks /$f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6serialport6 libqt6svg6 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libqt6serialport6 libqt6svg6 qt6-qpa-plugins libmosquitto1; do
   grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib"
 done
 twice=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//' | sort | uniq -d)

@@ -7,13 +7,16 @@
 
 # To build and run the tool (a virtual X screen and a VNC server on the loopback address
 # serve it where there is no display; Qt's own translations give its file dialogs and
-# buttons German texts).
+# buttons German texts; zfusectl publishes to MQTT brokers through libmosquitto).
 zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  libmosquitto-dev
   qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra fonts-liberation xvfb xauth x11vnc iproute2)
-# What the tests, the fuzzing, the pictures and the package check add.
+# What the tests, the fuzzing, the pictures and the package check add (the MQTT tests
+# start a broker of their own, watch it with its command line clients and make the
+# certificates of a TLS broker).
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  dpkg-dev file lintian)
+  dpkg-dev file lintian mosquitto mosquitto-clients openssl)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSysInfo>
 #include <stdexcept>
+#include <thread>
 
 #include "link/portnames.h"
 
@@ -42,6 +43,15 @@ void PtyPair::send(const std::vector<uint8_t>& bytes) const {
     const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
     if (n <= 0) throw std::runtime_error("write to pseudo-terminal failed");
     done += static_cast<std::size_t>(n);
+  }
+}
+
+void PtyPair::sendPaced(const std::vector<uint8_t>& bytes) const {
+  auto due = std::chrono::steady_clock::now();
+  for (uint8_t b : bytes) {
+    std::this_thread::sleep_until(due);
+    send({b});
+    due += std::chrono::microseconds(1042);
   }
 }
 

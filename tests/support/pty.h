@@ -25,6 +25,8 @@ class PtyPair {
   void linkAs(const std::string& comName) const;
 
   void send(const std::vector<uint8_t>& bytes) const;
+  // Writes bytes as a 9600-baud line delivers them: one every 1.04 ms.
+  void sendPaced(const std::vector<uint8_t>& bytes) const;
   // Everything the tool wrote, collected until `quiet` passes without a byte or
   // `limit` runs out.
   std::vector<uint8_t> receive(std::chrono::milliseconds quiet,

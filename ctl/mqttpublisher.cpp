@@ -1,0 +1,510 @@
+#include "ctl/mqttpublisher.h"
+
+#include <mosquitto.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace zfuse::ctl {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Messages handed to the library and not yet written out (status, state, online), and
+// events sent and not yet acknowledged: what a slow broker may hold back at most.
+constexpr int kQos0InFlight = 16;
+constexpr int kEventsInFlight = 100;
+// A connection attempt that has no answer from the broker by then counts as failed.
+constexpr int kConnectTimeoutMs = 10000;
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+void logLine(const QString& line) {
+  std::fprintf(stderr, "zfusectl: %s\n", line.toUtf8().constData());
+}
+
+struct LibraryUse {  // the library is set up once per process
+  LibraryUse() { mosquitto_lib_init(); }
+  ~LibraryUse() { mosquitto_lib_cleanup(); }
+};
+
+}  // namespace
+
+// One device's connection to the broker, owned by the publisher's thread.
+struct MqttPublisher::Link {
+  enum class Phase { Idle, Connecting, Connected };
+  enum class Kind { Status, State, Online };
+  struct Event {
+    QByteArray payload;
+    int mid = 0;  // 0: not sent on this connection
+    bool acknowledged = false;
+  };
+
+  MqttPublisher* owner = nullptr;
+  int device = 0;
+  QByteArray clientId, statusTopic, stateTopic, eventsTopic, onlineTopic;
+  mosquitto* client = nullptr;
+  Phase phase = Phase::Idle;
+  long long nextAttemptMs = 0;
+  long long connectDeadlineMs = 0;
+  int retryMs = kFirstRetryMs;
+  bool everConnected = false;
+  bool firstFailureReported = false;
+  // Set by the library's callbacks, acted on once the library call returns.
+  bool connackArrived = false;
+  int connackCode = 0;
+  bool disconnected = false;
+  // What this connection has to send.
+  bool sendOnline = false;
+  bool onlineSent = false;  // the value last published on this connection
+  bool offlineAcknowledged = false;
+  int offlineMid = -1;
+  long long stateDueMs = 0;
+  long long miscDueMs = 0;
+  std::deque<Event> events;  // oldest first; acknowledged ones leave from the front
+  std::size_t eventsSent = 0;
+  std::unordered_map<int, Kind> inFlight;  // messages of QoS 0 and the online state
+  std::unordered_set<int> earlyAcks;       // acknowledged inside the publish call
+};
+
+namespace {
+
+QString errorText(int code, int savedErrno) {
+  if (code == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(savedErrno));
+  return QString::fromUtf8(mosquitto_strerror(code));
+}
+
+}  // namespace
+
+MqttPublisher::MqttPublisher(BrokerSettings settings, QStringList deviceIds, QStringList labels,
+                             QObject* parent)
+    : QObject(parent),
+      settings_(std::move(settings)),
+      ids_(std::move(deviceIds)),
+      labels_(std::move(labels)),
+      shared_(static_cast<std::size_t>(ids_.size())),
+      pendingEvents_(static_cast<std::size_t>(ids_.size())) {}
+
+MqttPublisher::~MqttPublisher() {
+  finish(0);
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+QString MqttPublisher::topic(int device, const QString& leaf) const {
+  return settings_.topicPrefix + QLatin1Char('/') + ids_.at(device) + QLatin1Char('/') + leaf;
+}
+
+void MqttPublisher::start() {
+  static LibraryUse library;
+  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  for (int d = 0; d < ids_.size(); ++d) {
+    auto link = std::make_unique<Link>();
+    link->device = d;
+    link->owner = this;
+    link->clientId = QStringLiteral("zfusectl-%1").arg(ids_.at(d)).toUtf8();
+    link->statusTopic = topic(d, QStringLiteral("status")).toUtf8();
+    link->stateTopic = topic(d, QStringLiteral("state")).toUtf8();
+    link->eventsTopic = topic(d, QStringLiteral("events")).toUtf8();
+    link->onlineTopic = topic(d, QStringLiteral("online")).toUtf8();
+    links_.push_back(std::move(link));
+  }
+  thread_ = std::thread([this] { run(); });
+}
+
+void MqttPublisher::finish(int ms) {
+  if (!thread_.joinable()) return;
+  finishDeadlineMs_ = nowMs() + ms;
+  finishing_ = true;
+  wake();
+  thread_.join();
+}
+
+void MqttPublisher::wake() {
+  const std::uint64_t one = 1;
+  if (wakeFd_ < 0) return;
+  [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void MqttPublisher::publishStatus(int device, const QString& json) {
+  const QByteArray payload = json.toUtf8();
+  {
+    const std::lock_guard lock(mutex_);
+    Shared& s = shared_[static_cast<std::size_t>(device)];
+    if (s.status.size() >= static_cast<std::size_t>(kStatusQueue)) {
+      s.status.pop_front();
+      ++s.counters.statusDropped;
+    }
+    s.status.push_back(payload);
+    s.state = payload;
+    s.stateDirty = true;
+  }
+  wake();
+}
+
+void MqttPublisher::publishEvent(int device, const QString& json) {
+  const QByteArray payload = json.toUtf8();
+  {
+    const std::lock_guard lock(mutex_);
+    Shared& s = shared_[static_cast<std::size_t>(device)];
+    if (pendingEvents_[static_cast<std::size_t>(device)] >= kEventQueue) {
+      ++s.counters.eventsDropped;
+      return;
+    }
+    ++pendingEvents_[static_cast<std::size_t>(device)];
+    s.events.push_back(payload);
+  }
+  wake();
+}
+
+void MqttPublisher::setOnline(int device, bool online) {
+  {
+    const std::lock_guard lock(mutex_);
+    Shared& s = shared_[static_cast<std::size_t>(device)];
+    if (s.online == online) return;
+    s.online = online;
+  }
+  wake();
+}
+
+MqttPublisher::Counters MqttPublisher::counters(int device) const {
+  const std::lock_guard lock(mutex_);
+  Counters c = shared_[static_cast<std::size_t>(device)].counters;
+  c.eventsUnsent = static_cast<quint64>(pendingEvents_[static_cast<std::size_t>(device)].load());
+  return c;
+}
+
+void MqttPublisher::onConnect(mosquitto*, void* obj, int code) {
+  auto* link = static_cast<Link*>(obj);
+  link->connackArrived = true;
+  link->connackCode = code;
+}
+
+void MqttPublisher::onDisconnect(mosquitto*, void* obj, int) {
+  static_cast<Link*>(obj)->disconnected = true;
+}
+
+void MqttPublisher::onPublish(mosquitto*, void* obj, int mid) {
+  auto* link = static_cast<Link*>(obj);
+  link->owner->acknowledged(*link, mid);
+}
+
+void MqttPublisher::attempt(Link& l) {
+  l.client = mosquitto_new(l.clientId.constData(), true, &l);
+  if (l.client == nullptr) {
+    failed(l, QStringLiteral("out of memory"), false);
+    return;
+  }
+  mosquitto_int_option(l.client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_int_option(l.client, MOSQ_OPT_TCP_NODELAY, 1);
+  mosquitto_will_set(l.client, l.onlineTopic.constData(), 5, "false", 1, true);
+  if (!settings_.username.isEmpty()) {
+    mosquitto_username_pw_set(
+        l.client, settings_.username.toUtf8().constData(),
+        settings_.password.isNull() ? nullptr : settings_.password.constData());
+  }
+  if (settings_.tls) {
+    const QByteArray ca = settings_.caFile.toLocal8Bit();
+    const QByteArray cert = settings_.certFile.toLocal8Bit();
+    const QByteArray key = settings_.keyFile.toLocal8Bit();
+    const int rc = mosquitto_tls_set(l.client, ca.isEmpty() ? nullptr : ca.constData(),
+                                     ca.isEmpty() ? "/etc/ssl/certs" : nullptr,
+                                     cert.isEmpty() ? nullptr : cert.constData(),
+                                     key.isEmpty() ? nullptr : key.constData(), nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      failed(l, QStringLiteral("TLS set-up: %1").arg(errorText(rc, errno)), false);
+      return;
+    }
+  }
+  mosquitto_connect_callback_set(l.client, &MqttPublisher::onConnect);
+  mosquitto_disconnect_callback_set(l.client, &MqttPublisher::onDisconnect);
+  mosquitto_publish_callback_set(l.client, &MqttPublisher::onPublish);
+  const int rc = mosquitto_connect_async(l.client, settings_.host.toUtf8().constData(),
+                                         settings_.port, settings_.keepAliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    failed(l, errorText(rc, errno), false);
+    return;
+  }
+  l.phase = Link::Phase::Connecting;
+  l.connectDeadlineMs = nowMs() + kConnectTimeoutMs;
+}
+
+void MqttPublisher::drop(Link& l) {
+  if (l.client != nullptr) mosquitto_destroy(l.client);
+  // Status messages the library had not written yet are gone with it.
+  const auto unwritten = std::count_if(l.inFlight.begin(), l.inFlight.end(), [](const auto& m) {
+    return m.second == Link::Kind::Status;
+  });
+  if (unwritten > 0) {
+    const std::lock_guard lock(mutex_);
+    shared_[static_cast<std::size_t>(l.device)].counters.statusDropped +=
+        static_cast<quint64>(unwritten);
+  }
+  l.client = nullptr;
+  l.phase = Link::Phase::Idle;
+  l.connackArrived = false;
+  l.disconnected = false;
+  l.inFlight.clear();
+  l.earlyAcks.clear();
+  // Events not acknowledged go again, in order, on the next connection.
+  for (Link::Event& e : l.events) e.mid = 0;
+  l.eventsSent = 0;
+  l.offlineMid = -1;
+  l.offlineAcknowledged = false;
+}
+
+void MqttPublisher::failed(Link& l, const QString& reason, bool wasConnected) {
+  drop(l);
+  if (finishing_) return;
+  const QString broker = QStringLiteral("%1:%2").arg(settings_.host).arg(settings_.port);
+  const QString label = labels_.at(l.device);
+  if (wasConnected) l.retryMs = kFirstRetryMs;
+  const int waitMs = l.retryMs;
+  l.nextAttemptMs = nowMs() + waitMs;
+  l.retryMs = std::min(l.retryMs * 2, kLastRetryMs);
+  logLine(QStringLiteral("MQTT %1: %2 %3 (%4); next attempt in %5 s")
+              .arg(label,
+                   wasConnected ? QStringLiteral("lost the connection to")
+                                : QStringLiteral("cannot connect to"),
+                   broker, reason)
+              .arg(waitMs / 1000));
+  if (!l.everConnected && !l.firstFailureReported) {
+    l.firstFailureReported = true;
+    const QString why = QStringLiteral("MQTT broker %1 (%2): %3").arg(broker, label, reason);
+    QMetaObject::invokeMethod(
+        this, [this, why] { emit firstAttemptFailed(why); }, Qt::QueuedConnection);
+  }
+}
+
+void MqttPublisher::acknowledged(Link& l, int mid) {
+  const auto known = l.inFlight.find(mid);
+  if (known != l.inFlight.end()) {
+    if (known->second == Link::Kind::Status) {
+      const std::lock_guard lock(mutex_);
+      ++shared_[static_cast<std::size_t>(l.device)].counters.statusSent;
+    }
+    if (mid == l.offlineMid) l.offlineAcknowledged = true;
+    l.inFlight.erase(known);
+    return;
+  }
+  for (std::size_t i = 0; i < l.eventsSent && i < l.events.size(); ++i) {
+    if (l.events[i].mid == mid) {
+      l.events[i].acknowledged = true;
+      int delivered = 0;
+      while (!l.events.empty() && l.events.front().acknowledged) {
+        l.events.pop_front();
+        --l.eventsSent;
+        ++delivered;
+      }
+      if (delivered > 0) {
+        pendingEvents_[static_cast<std::size_t>(l.device)] -= delivered;
+        const std::lock_guard lock(mutex_);
+        shared_[static_cast<std::size_t>(l.device)].counters.eventsSent +=
+            static_cast<quint64>(delivered);
+      }
+      return;
+    }
+  }
+  // Written out before the publish call returned its message id.
+  l.earlyAcks.insert(mid);
+}
+
+void MqttPublisher::pump(Link& l) {
+  const long long now = nowMs();
+  const bool finishing = finishing_;
+  bool online = false;
+  QByteArray state;
+  std::vector<QByteArray> status;
+  {
+    const std::lock_guard lock(mutex_);
+    Shared& s = shared_[static_cast<std::size_t>(l.device)];
+    online = s.online && !finishing;
+    int room = kQos0InFlight - static_cast<int>(l.inFlight.size());
+    // The last state goes out at the end whatever the rate, so that it stays retained.
+    if (s.stateDirty && (now >= l.stateDueMs || finishing) && room > 0) {
+      state = s.state;
+      s.stateDirty = false;
+      --room;
+    }
+    while (room-- > 0 && !s.status.empty()) {
+      status.push_back(std::move(s.status.front()));
+      s.status.pop_front();
+    }
+  }
+  // Sends one message; false when the connection broke.
+  const auto send = [&](const QByteArray& topicName, const QByteArray& payload, int qos,
+                        bool retain, int* mid) {
+    const int rc =
+        mosquitto_publish(l.client, mid, topicName.constData(), static_cast<int>(payload.size()),
+                          payload.constData(), qos, retain);
+    if (rc != MOSQ_ERR_SUCCESS) l.disconnected = true;
+    return rc == MOSQ_ERR_SUCCESS;
+  };
+  const auto sendTracked = [&](const QByteArray& topicName, const QByteArray& payload, int qos,
+                               bool retain, Link::Kind kind) {
+    int mid = 0;
+    if (!send(topicName, payload, qos, retain, &mid)) return -1;
+    l.inFlight.emplace(mid, kind);
+    if (l.earlyAcks.erase(mid) > 0) acknowledged(l, mid);
+    return mid;
+  };
+
+  if (!state.isEmpty()) {
+    sendTracked(l.stateTopic, state, 0, true, Link::Kind::State);
+    l.stateDueMs = now + kStateIntervalMs;
+  }
+  for (const QByteArray& payload : status) {
+    if (l.disconnected) break;
+    sendTracked(l.statusTopic, payload, 0, false, Link::Kind::Status);
+  }
+  while (!l.disconnected && l.eventsSent < l.events.size() &&
+         l.eventsSent < static_cast<std::size_t>(kEventsInFlight)) {
+    Link::Event& e = l.events[l.eventsSent];
+    ++l.eventsSent;
+    if (e.acknowledged) continue;
+    int mid = 0;
+    if (!send(l.eventsTopic, e.payload, 1, false, &mid)) break;
+    e.mid = mid;
+    if (l.earlyAcks.erase(mid) > 0) acknowledged(l, mid);
+  }
+  // The online state last, so that an ending device says offline after its last state.
+  if (l.disconnected) return;
+  if (l.sendOnline || online != l.onlineSent) {
+    const int mid =
+        sendTracked(l.onlineTopic, online ? "true" : "false", 1, true, Link::Kind::Online);
+    l.sendOnline = false;
+    l.onlineSent = online;
+    if (finishing) l.offlineMid = mid;
+  } else if (finishing && l.offlineMid < 0) {
+    l.offlineAcknowledged = true;  // false was published already on this connection
+  }
+}
+
+void MqttPublisher::run() {
+  // A write to a broker that has gone must not end the program: the error comes back
+  // from the library instead.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
+  std::vector<pollfd> fds;
+  std::vector<Link*> polled;
+  for (;;) {
+    const bool finishing = finishing_;
+    long long now = nowMs();
+    {
+      const std::lock_guard lock(mutex_);
+      for (auto& link : links_) {
+        Shared& s = shared_[static_cast<std::size_t>(link->device)];
+        for (QByteArray& payload : s.events) link->events.push_back({std::move(payload)});
+        s.events.clear();
+      }
+    }
+    bool done = finishing;
+    long long timeoutMs = 1000;
+    for (auto& link : links_) {
+      Link& l = *link;
+      if (finishing) {
+        if (l.phase != Link::Phase::Connected) {
+          drop(l);
+          continue;
+        }
+        if ((l.events.empty() && l.offlineAcknowledged) || now >= finishDeadlineMs_) {
+          mosquitto_disconnect(l.client);
+          drop(l);
+          continue;
+        }
+        done = false;
+        timeoutMs = std::min(timeoutMs, std::max(0LL, finishDeadlineMs_ - now));
+        continue;
+      }
+      if (l.phase == Link::Phase::Idle && now >= l.nextAttemptMs) attempt(l);
+      if (l.phase == Link::Phase::Connecting && now >= l.connectDeadlineMs) {
+        failed(l, QStringLiteral("no answer from the broker"), false);
+      }
+      if (l.phase == Link::Phase::Idle) {
+        timeoutMs = std::min(timeoutMs, std::max(0LL, l.nextAttemptMs - now));
+      }
+      if (l.phase == Link::Phase::Connected && l.stateDueMs > now) {
+        timeoutMs = std::min(timeoutMs, l.stateDueMs - now);
+      }
+    }
+    if (done) break;
+
+    fds.assign(1, pollfd{wakeFd_, POLLIN, 0});
+    polled.clear();
+    for (auto& link : links_) {
+      if (link->client == nullptr || mosquitto_socket(link->client) < 0) continue;
+      const short events =
+          static_cast<short>(POLLIN | (mosquitto_want_write(link->client) ? POLLOUT : 0));
+      fds.push_back(pollfd{mosquitto_socket(link->client), events, 0});
+      polled.push_back(link.get());
+    }
+    ::poll(fds.data(), fds.size(), static_cast<int>(timeoutMs));
+    if (fds[0].revents & POLLIN) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const auto n = ::read(wakeFd_, &count, sizeof count);
+    }
+    now = nowMs();
+    for (std::size_t i = 0; i < polled.size(); ++i) {
+      Link& l = *polled[i];
+      const bool wasConnected = l.phase == Link::Phase::Connected;
+      if (fds[i + 1].revents != 0 || now >= l.miscDueMs) {
+        if (now >= l.miscDueMs) l.miscDueMs = now + 1000;
+        const int rc = mosquitto_loop(l.client, 0, 1);
+        const int savedErrno = errno;
+        if (rc != MOSQ_ERR_SUCCESS && !(l.connackArrived && l.connackCode != 0)) {
+          failed(l, errorText(rc, savedErrno), wasConnected);
+          continue;
+        }
+      }
+      if (l.connackArrived) {
+        l.connackArrived = false;
+        if (l.connackCode != 0) {
+          failed(l,
+                 QStringLiteral("the broker refused the connection: %1")
+                     .arg(QString::fromUtf8(mosquitto_connack_string(l.connackCode))),
+                 false);
+          continue;
+        }
+        l.phase = Link::Phase::Connected;
+        l.sendOnline = true;
+        l.stateDueMs = 0;
+        logLine(QStringLiteral("MQTT %1: connected to %2:%3")
+                    .arg(labels_.at(l.device), settings_.host)
+                    .arg(settings_.port));
+        l.everConnected = true;
+        l.retryMs = kFirstRetryMs;
+        const std::lock_guard lock(mutex_);
+        Shared& s = shared_[static_cast<std::size_t>(l.device)];
+        if (!s.state.isEmpty()) s.stateDirty = true;  // retained again on a new broker
+      }
+      if (l.disconnected) {
+        failed(l, QStringLiteral("disconnected"), wasConnected);
+        continue;
+      }
+    }
+    for (auto& link : links_) {
+      Link& l = *link;
+      if (l.phase != Link::Phase::Connected) continue;
+      pump(l);
+      if (l.disconnected) failed(l, QStringLiteral("cannot send"), true);
+    }
+  }
+}
+
+}  // namespace zfuse::ctl
