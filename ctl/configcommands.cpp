@@ -19,8 +19,8 @@
 #include "config/deviceconfig.h"
 #include "config/exchange.h"
 #include "config/messages.h"
-#include "config/safefile.h"
 #include "link/endsignals.h"
+#include "link/safefile.h"
 #include "monitor/portdoctor.h"
 #include "monitor/statustelegram.h"
 

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <cerrno>
 
-#include "config/safefile.h"
+#include "link/safefile.h"
 #include "monitor/statusmonitor.h"
 #include "monitor/statusoutput.h"
 

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "config/safefile.h"
+#include "link/safefile.h"
 #include "windowkit/desktop.h"
 #include "windowkit/keyboard.h"
 #include "windowkit/modal.h"

@@ -20,9 +20,9 @@
 
 #include "app/zokm32.h"
 #include "config/deviceconfig.h"
-#include "config/safefile.h"
 #include "dialogs/parameter.h"
 #include "dialogs/parameter2.h"
+#include "link/safefile.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/dialog_fixture.h"
 #include "windowkit/modal.h"

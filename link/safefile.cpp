@@ -1,4 +1,4 @@
-#include "config/safefile.h"
+#include "link/safefile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
