@@ -273,13 +273,7 @@ QString TForm1::portName() const {
 
 void TForm1::Aufzeichnungstarten1Click() {
   const bool english = sprache_englisch;
-  FileQuestion question;
-  question.kind = FileQuestion::Save;
-  question.filters = {
-      english ? QStringLiteral("CSV files (*.csv)") : QStringLiteral("CSV-Dateien (*.csv)"),
-      english ? QStringLiteral("All files (*)") : QStringLiteral("Alle Dateien (*)")};
-  question.defaultSuffix = QStringLiteral("csv");
-  const QString path = Modal::askFileName(this, question);
+  const QString path = Modal::askFileName(this, FileQuestion::csvSave(english));
   if (path.isEmpty()) return;
   if (!recording_.start(path)) {
     const bool notAFile = recording_.error() == StatusRecording::Error::NotAFile;

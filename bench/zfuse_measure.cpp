@@ -66,6 +66,15 @@ double cpuSeconds() {
          double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The program's processor time over `ms` of running its event loop, in % of one core.
+double cpuPercentOver(int ms) {
+  const double cpu0 = cpuSeconds();
+  QElapsedTimer wall;
+  wall.start();
+  QTest::qWait(ms);
+  return 100.0 * (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0);
+}
+
 void linkCom1(const std::string& device) {
   QDir().mkpath(portLinkFolder());
   QFile::remove(portLinkFolder() + "/COM1");
@@ -141,14 +150,8 @@ void measureCpu() {
     QTest::qWait(200);
     startProgram();
     QTest::qWait(1000);
-    const double cpu0 = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    QTest::qWait(10000);
-    const double used = cpuSeconds() - cpu0;
-    const double seconds = double(wall.elapsed()) / 1000.0;
-    std::printf("cpu, %s: %.2f %% of one core over %.1f s\n",
-                talking ? "10 telegrams/s" : "silent line", 100.0 * used / seconds, seconds);
+    std::printf("cpu, %s: %.2f %% of one core over 10 s\n",
+                talking ? "10 telegrams/s" : "silent line", cpuPercentOver(10000));
     endProgram();
     device.terminate();
     device.waitForFinished(3000);
@@ -264,15 +267,9 @@ void measureDiagnosisCpu() {
       Form1->Ereignisse1Click();
       QTest::qWait(1000);
     }
-    const double cpu0 = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    QTest::qWait(20000);
-    const double used = cpuSeconds() - cpu0;
-    const double seconds = double(wall.elapsed()) / 1000.0;
-    std::printf("cpu, 10 telegrams/s, %s: %.2f %% of one core over %.1f s\n",
+    std::printf("cpu, 10 telegrams/s, %s: %.2f %% of one core over 20 s\n",
                 diagnosis ? "recording, trend and event log shown" : "monitoring alone",
-                100.0 * used / seconds, seconds);
+                cpuPercentOver(20000));
   }
   std::printf("rows recorded: %llu\n", (unsigned long long)Form1->recording().telegramRows());
   endProgram();

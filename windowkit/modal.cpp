@@ -6,6 +6,16 @@
 
 namespace zfuse {
 
+FileQuestion FileQuestion::csvSave(bool english) {
+  FileQuestion q;
+  q.kind = Save;
+  q.filters = {
+      english ? QStringLiteral("CSV files (*.csv)") : QStringLiteral("CSV-Dateien (*.csv)"),
+      english ? QStringLiteral("All files (*)") : QStringLiteral("Alle Dateien (*)")};
+  q.defaultSuffix = QStringLiteral("csv");
+  return q;
+}
+
 std::function<QString(const FileQuestion&)> Modal::fileAnswer;
 std::function<void(const QString&)> Modal::errorSeen;
 std::function<void(const QUrl&)> Modal::urlOpened;

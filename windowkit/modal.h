@@ -14,6 +14,9 @@ struct FileQuestion {
   enum Kind { Open, Save } kind = Open;
   QStringList filters;    // e.g. "Text files (*.txt)", "All files (*.*)"; the first is preselected
   QString defaultSuffix;  // without the dot
+
+  // Saving a CSV file (a recording, an export), in the window's language.
+  static FileQuestion csvSave(bool english);
 };
 
 // The modal questions windows put to the operator, and the desktop's shell-open. The

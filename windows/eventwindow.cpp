@@ -217,13 +217,7 @@ void EventWindow::applyLanguage(bool english) {
 }
 
 void EventWindow::exportClick() {
-  FileQuestion question;
-  question.kind = FileQuestion::Save;
-  question.filters = {
-      english_ ? QStringLiteral("CSV files (*.csv)") : QStringLiteral("CSV-Dateien (*.csv)"),
-      english_ ? QStringLiteral("All files (*)") : QStringLiteral("Alle Dateien (*)")};
-  question.defaultSuffix = QStringLiteral("csv");
-  const QString path = Modal::askFileName(this, question);
+  const QString path = Modal::askFileName(this, FileQuestion::csvSave(english_));
   if (path.isEmpty()) return;
   if (!saveFileWhole(path, log_->toCsv(portName_ ? portName_() : QString()))) {
     Modal::showError(this,
