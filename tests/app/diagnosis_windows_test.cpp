@@ -21,6 +21,7 @@
 #include "app/languages.h"
 #include "app/zokm32.h"
 #include "dialogs/parameter2.h"
+#include "tests/support/filesize_limit.h"
 #include "tests/support/mnemonics.h"
 #include "tests/support/program_fixture.h"
 #include "windowkit/modal.h"
@@ -163,16 +164,12 @@ TEST_F(Diagnosis, RefusedNameAndFullDiskAreToldInTheLanguage) {
   // The disk fills up while telegrams come in.
   ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
   answer = path("full.csv");
-  rlimit before{};
-  getrlimit(RLIMIT_FSIZE, &before);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit tiny = before;
-  tiny.rlim_cur = 800;
-  setrlimit(RLIMIT_FSIZE, &tiny);
-  Form1->Aufzeichnungstarten1Click();
-  const bool told = waitFor([this] { return !errors.isEmpty(); }, 5000);
-  setrlimit(RLIMIT_FSIZE, &before);
-  std::signal(SIGXFSZ, oldHandler);
+  bool told = false;
+  {
+    const test::FileSizeLimit full(800);
+    Form1->Aufzeichnungstarten1Click();
+    told = waitFor([this] { return !errors.isEmpty(); }, 5000);
+  }
   ASSERT_TRUE(told);
   EXPECT_TRUE(errors[0].startsWith("recording stopped: writing to " + answer + " failed"))
       << errors[0].toStdString();

@@ -25,6 +25,7 @@
 #include "link/safefile.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/dialog_fixture.h"
+#include "tests/support/filesize_limit.h"
 #include "windowkit/modal.h"
 
 namespace zfuse {
@@ -308,15 +309,10 @@ TEST_F(FileDialogs, FailedSaveIsReportedAndKeepsTheOldFile) {
   EXPECT_FALSE(QFile::exists(dir.path() + "/missing"));
 
   // A full disk: the file size limit cuts the write short.
-  rlimit before{};
-  getrlimit(RLIMIT_FSIZE, &before);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit tiny = before;
-  tiny.rlim_cur = 10;
-  setrlimit(RLIMIT_FSIZE, &tiny);
-  save(old);
-  setrlimit(RLIMIT_FSIZE, &before);
-  std::signal(SIGXFSZ, oldHandler);
+  {
+    const test::FileSizeLimit full(10);
+    save(old);
+  }
   EXPECT_EQ(status(), "Datei konnte nicht gespeichert werden");
   EXPECT_EQ(contentOf(old), "precious");
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.txt"});  // no leftovers

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "monitor/statusoutput.h"
+#include "tests/support/filesize_limit.h"
 
 namespace zfuse {
 namespace {
@@ -126,15 +127,12 @@ TEST_F(Recording, FullDiskStopsTheRecordingAndKeepsWholeRows) {
                    [&](StatusRecording::Error e) { failures.push_back(e); });
   const StatusReading r = reading(kType4ch10A, {6, 10, 10, 2});
   // The file-size limit stands in for a full file system.
-  rlimit before{};
-  getrlimit(RLIMIT_FSIZE, &before);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit tiny = before;
-  tiny.rlim_cur = 1000;
-  setrlimit(RLIMIT_FSIZE, &tiny);
-  for (int i = 0; i < 20 && recording.active(); ++i) recording.record(kTime.addMSecs(100 * i), r);
-  setrlimit(RLIMIT_FSIZE, &before);
-  std::signal(SIGXFSZ, oldHandler);
+  {
+    const test::FileSizeLimit full(1000);
+    for (int i = 0; i < 20 && recording.active(); ++i) {
+      recording.record(kTime.addMSecs(100 * i), r);
+    }
+  }
 
   EXPECT_FALSE(recording.active());
   EXPECT_EQ(failures, std::vector{StatusRecording::Error::WriteFailed});
