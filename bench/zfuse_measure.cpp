@@ -75,6 +75,21 @@ double cpuPercentOver(int ms) {
   return 100.0 * (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0);
 }
 
+// The simulator as a process of its own on COM1 (10 telegrams/s, `extra` options), and
+// the program started and settled in on it; false after a message when it cannot start.
+bool startMonitoringSimulator(QProcess& device, const QStringList& extra) {
+  const QString simulator = QCoreApplication::applicationDirPath() + "/../zfuse-sim";
+  device.start(simulator, QStringList{"--link", "COM1", "--interval", "100"} + extra);
+  if (!device.waitForReadyRead(3000)) {
+    std::printf("cannot start %s\n", qPrintable(simulator));
+    return false;
+  }
+  QTest::qWait(200);
+  startProgram();
+  QTest::qWait(1000);
+  return true;
+}
+
 void linkCom1(const std::string& device) {
   QDir().mkpath(portLinkFolder());
   QFile::remove(portLinkFolder() + "/COM1");
@@ -135,21 +150,12 @@ void measureStartup() {
 
 void measureCpu() {
   // The simulator runs as a process of its own, so that only the program is measured.
-  const QString simulator = QCoreApplication::applicationDirPath() + "/../zfuse-sim";
   for (const bool talking : {false, true}) {
     QProcess device;
-    QStringList args = {"--link", "COM1", "--interval", "100"};
-    if (!talking)
-      args << "--fault"
-           << "silence";
-    device.start(simulator, args);
-    if (!device.waitForReadyRead(3000)) {
-      std::printf("cannot start %s\n", qPrintable(simulator));
+    if (!startMonitoringSimulator(device,
+                                  talking ? QStringList{} : QStringList{"--fault", "silence"})) {
       return;
     }
-    QTest::qWait(200);
-    startProgram();
-    QTest::qWait(1000);
     std::printf("cpu, %s: %.2f %% of one core over 10 s\n",
                 talking ? "10 telegrams/s" : "silent line", cpuPercentOver(10000));
     endProgram();
@@ -247,16 +253,8 @@ long residentKiB() {
 }
 
 void measureDiagnosisCpu() {
-  const QString simulator = QCoreApplication::applicationDirPath() + "/../zfuse-sim";
   QProcess device;
-  device.start(simulator, {"--link", "COM1", "--interval", "100"});
-  if (!device.waitForReadyRead(3000)) {
-    std::printf("cannot start %s\n", qPrintable(simulator));
-    return;
-  }
-  QTest::qWait(200);
-  startProgram();
-  QTest::qWait(1000);
+  if (!startMonitoringSimulator(device, {})) return;
   QTemporaryDir dir;
   for (const bool diagnosis : {false, true}) {
     if (diagnosis) {
