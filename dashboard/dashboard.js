@@ -16,6 +16,10 @@
   const EVENTS_KEPT = 100; // per device
   const DIAGNOSTICS_KEPT = 30;
   const RECONNECT_MS = 2000;
+  // The table is drawn at most four times a second: each drawing lays out the whole table,
+  // and a plant of fuses sends hundreds of telegrams a second.
+  const FRAME_MS = 250;
+  const ORDER_MS = 1000;
   const LAMPS = ['warning', 'tripped'];
   const CHANNEL_COLOURS = ['#1f5fbf', '#1a8c2e', '#8e3cb0', '#b05a10'];
   const VOLTAGE_COLOUR = '#404040';
@@ -48,6 +52,8 @@
   let filterText = '';
   let shownDevice = null; // the id the device page shows, or null for the overview
   let orderDirty = true;
+  let orderUrgent = true;
+  let lastOrder = 0;
   let countsDirty = true;
   let agesDirty = false;
   let diagnosticsDirty = true;
@@ -86,11 +92,16 @@
     return id.length > MAX_ID_SHOWN ? `${id.slice(0, MAX_ID_SHOWN)}…` : id;
   }
 
+  // Number formats are costly to make: one per language and number of decimals.
+  const formats = new Map();
   function number(v, digits) {
-    return v.toLocaleString(lang === 'de' ? 'de-DE' : 'en-GB', {
-      minimumFractionDigits: digits,
-      maximumFractionDigits: digits,
-    });
+    const key = `${lang}${digits}`;
+    let f = formats.get(key);
+    if (!f) {
+      f = new Intl.NumberFormat(lang === 'de' ? 'de-DE' : 'en-GB', { minimumFractionDigits: digits, maximumFractionDigits: digits });
+      formats.set(key, f);
+    }
+    return f.format(v);
   }
   const amperes = (v) => `${number(v, 2)} A`;
   const volts = (v) => `${number(v, 2)} V`;
@@ -202,6 +213,7 @@
     if (!d) return;
     if (d.row) d.row.tr.remove();
     devices.delete(id);
+    orderUrgent = true;
     ignore(topic, 'reasonRemoved');
     orderDirty = true;
     countsDirty = true;
@@ -259,6 +271,8 @@
     d.dirty = true;
     const rank = rankOf(d);
     if (rank !== d.rank) {
+      // A trip goes to the top at once; other moves wait for the next reordering.
+      if (rank === 'tripped' || !d.row) orderUrgent = true;
       d.rank = rank;
       orderDirty = true;
       countsDirty = true;
@@ -320,11 +334,14 @@
   }
 
   // Writes text only when it changed: most telegrams change a few figures of a row.
+  // A changed text goes into the element's one text node, which the browser then only
+  // shapes again instead of building its part of the layout anew.
   function put(node, text) {
-    if (node.zfuseText !== text) {
-      node.zfuseText = text;
-      node.textContent = text;
-    }
+    if (node.zfuseText === text) return;
+    node.zfuseText = text;
+    const first = node.firstChild;
+    if (first && first.nodeType === Node.TEXT_NODE && !first.nextSibling) first.data = text;
+    else node.textContent = text;
   }
   function flag(node, name, on) {
     if (node.classList.contains(name) !== on) node.classList.toggle(name, on);
@@ -375,13 +392,17 @@
       const warning = lampElement('warning');
       const tripped = lampElement('tripped');
       lamps.append(warning, tripped);
-      td.append(bar, amps, more, lamps);
+      const box = element('div', 'box');
+      box.append(bar, amps, more, lamps);
+      td.append(box);
       row.channels.push({ td, fill, amps, more, warning, tripped, width: -1 });
     }
     row.uin = cell('uin');
     row.uinValue = element('span', 'amps');
     row.uinMin = element('span', 'more');
-    row.uin.append(row.uinValue, row.uinMin);
+    const uinBox = element('div', 'box short');
+    uinBox.append(row.uinValue, row.uinMin);
+    row.uin.append(uinBox);
     row.powerGood = lampElement('warning');
     cell('pg').append(row.powerGood);
     row.hardware = lampElement('tripped');
@@ -389,7 +410,9 @@
     row.lastEvent = cell('event');
     row.eventText = element('span', 'event-text');
     row.eventAge = element('span', 'more');
-    row.lastEvent.append(row.eventText, row.eventAge);
+    const eventBox = element('div', 'box');
+    eventBox.append(row.eventText, row.eventAge);
+    row.lastEvent.append(eventBox);
     d.row = row;
     relabel(row);
     return row;
@@ -418,7 +441,7 @@
         put(v.more, '');
         setLamp(v.warning, null);
         setLamp(v.tripped, null);
-        if (v.width !== 0) v.fill.style.width = '0%';
+        if (v.width !== 0) v.fill.style.transform = 'scaleX(0)';
         v.width = 0;
         continue;
       }
@@ -426,7 +449,7 @@
       const pct = on && c.rated ? Math.min(100, Math.max(0, (100 * c.present) / c.rated)) : 0;
       const width = Math.round(pct);
       if (width !== v.width) {
-        v.fill.style.width = `${width}%`;
+        v.fill.style.transform = `scaleX(${width / 100})`;
         v.width = width;
       }
       put(v.amps, on ? `${amperes(c.present)} · ${number(on && c.rated ? (100 * c.present) / c.rated : 0, 0)} %` : t('channelOff'));
@@ -688,15 +711,19 @@
 
   // ---- rendering ---------------------------------------------------------------------
 
+  let lastRender = 0;
   function schedule() {
     if (renderQueued) return;
     renderQueued = true;
-    requestAnimationFrame(render);
+    const wait = lastRender + FRAME_MS - performance.now();
+    if (wait > 0) setTimeout(() => requestAnimationFrame(render), wait);
+    else requestAnimationFrame(render);
   }
 
   let lastTrend = 0;
   function render() {
     renderQueued = false;
+    lastRender = performance.now();
     const now = Date.now();
     for (const d of devices.values()) {
       if (d.dirty || !d.row) {
@@ -707,9 +734,15 @@
       }
     }
     agesDirty = false;
-    if (orderDirty) {
+    // Moving rows makes the browser lay out the whole table again; warnings come and go
+    // every few seconds in a plant, so rows move at most once a second, trips at once.
+    if (orderDirty && (orderUrgent || now - lastOrder >= ORDER_MS)) {
       orderDirty = false;
+      orderUrgent = false;
+      lastOrder = now;
       renderOrder();
+    } else if (orderDirty) {
+      schedule();
     }
     if (countsDirty) {
       countsDirty = false;
@@ -864,6 +897,7 @@
   $('filter').addEventListener('input', (ev) => {
     filterText = ev.target.value.trim().toLowerCase();
     orderDirty = true;
+    orderUrgent = true;
     schedule();
   });
   $('diagnostics').addEventListener('toggle', () => {
