@@ -10,12 +10,13 @@ fuzz_seconds=${ZFUSE_FUZZ_SECONDS:-30}
 zfuse_install_packages test
 
 echo "== build"
-zfuse_setup build -DZFUSE_WERROR=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=ON
+zfuse_setup build -DZFUSE_WERROR=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=ON -DZFUSE_DASHBOARD=ON
 echo "== tests"
 (cd build && ctest --output-on-failure)
 
 echo "== build with sanitizers"
-zfuse_setup build-asan -DZFUSE_WERROR=ON -DZFUSE_SANITIZE=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=OFF
+zfuse_setup build-asan -DZFUSE_WERROR=ON -DZFUSE_SANITIZE=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=OFF \
+  -DZFUSE_DASHBOARD=OFF
 echo "== tests with sanitizers"
 (cd build-asan && ASAN_OPTIONS=abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)

@@ -80,14 +80,36 @@ string(SUBSTRING "${zfuse_license}" ${zfuse_license_start} -1 zfuse_license)
 string(STRIP "${zfuse_license}" zfuse_license)
 string(REPLACE "\n\n" "\n.\n" zfuse_license "${zfuse_license}")
 string(REPLACE "\n" "\n " ZFUSE_LICENSE_TEXT " ${zfuse_license}")
-configure_file(${PROJECT_SOURCE_DIR}/resources/package/copyright.in ${ZFUSE_PACKAGE_DIR}/copyright
-               @ONLY)
+# The dashboard carries the MQTT client's browser bundle from npm: its paragraph is
+# written at build time from the installed package's licence (dashboard/copyright.cmake).
+if(ZFUSE_DASHBOARD)
+  set(ZFUSE_BUNDLED_FILES "@ZFUSE_BUNDLED_FILES@")
+  configure_file(${PROJECT_SOURCE_DIR}/resources/package/copyright.in
+                 ${ZFUSE_PACKAGE_DIR}/copyright.own @ONLY)
+  add_custom_command(OUTPUT ${ZFUSE_PACKAGE_DIR}/copyright
+    COMMAND ${CMAKE_COMMAND} -DOWN=${ZFUSE_PACKAGE_DIR}/copyright.own
+            -DOUT=${ZFUSE_PACKAGE_DIR}/copyright -DMODULES=${ZFUSE_NODE_MODULES}
+            -P ${PROJECT_SOURCE_DIR}/dashboard/copyright.cmake
+    DEPENDS ${ZFUSE_PACKAGE_DIR}/copyright.own ${ZFUSE_NPM_STAMP}
+            ${PROJECT_SOURCE_DIR}/dashboard/copyright.cmake
+    COMMENT "Adding the dashboard's npm package to the copyright file" VERBATIM)
+  add_custom_target(zfuse_copyright ALL DEPENDS ${ZFUSE_PACKAGE_DIR}/copyright)
+else()
+  set(ZFUSE_BUNDLED_FILES "")
+  configure_file(${PROJECT_SOURCE_DIR}/resources/package/copyright.in
+                 ${ZFUSE_PACKAGE_DIR}/copyright @ONLY)
+endif()
 
 set(ZFUSE_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/zfuse)
 install(FILES ${ZFUSE_PACKAGE_DIR}/copyright ${ZFUSE_PACKAGE_DIR}/changelog.gz
         DESTINATION ${ZFUSE_DOCDIR})
 # An example unit that runs zfusectl as a service publishing to an MQTT broker.
 install(FILES resources/systemd/zfusectl-mqtt.service DESTINATION ${ZFUSE_DOCDIR}/examples)
+# The plant dashboard's broker configuration and access list, as examples.
+if(ZFUSE_DASHBOARD)
+  install(FILES resources/mosquitto/zfuse-dashboard.conf resources/mosquitto/zfuse.acl
+          DESTINATION ${ZFUSE_DOCDIR}/examples)
+endif()
 install(FILES resources/desktop/zfuse.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/icons/zfuse.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

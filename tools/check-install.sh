@@ -30,6 +30,13 @@ expected=(
   usr/share/doc/zfuse/examples/zfusectl-mqtt.service
 )
 gzipped=(usr/share/doc/zfuse/changelog.gz)
+# The plant dashboard and its broker examples, when the build has it (npm at hand).
+if grep -q '^ZFUSE_DASHBOARD:BOOL=ON' "$build/CMakeCache.txt"; then
+  for f in index.html dashboard.css dashboard.js texts.js mqtt.min.js; do
+    expected+=("usr/share/zfuse/dashboard/$f")
+  done
+  expected+=(usr/share/doc/zfuse/examples/zfuse-dashboard.conf usr/share/doc/zfuse/examples/zfuse.acl)
+fi
 for p in "${programs[@]}"; do
   expected+=("usr/bin/$p" "usr/share/man/man1/$p.1.gz")
   gzipped+=("usr/share/man/man1/$p.1.gz")
@@ -90,6 +97,10 @@ head -n 1 "$root/unpacked/usr/share/doc/zfuse/copyright" |
   fail "the copyright file is not in the machine-readable format"
 grep -q "^Copyright: [0-9]\{4\} Zokara GmbH" "$root/unpacked/usr/share/doc/zfuse/copyright" ||
   fail "the copyright file names no holder"
+if [ -f "$root/unpacked/usr/share/zfuse/dashboard/mqtt.min.js" ]; then
+  grep -q "^Files: usr/share/zfuse/dashboard/mqtt.min.js" "$root/unpacked/usr/share/doc/zfuse/copyright" ||
+    fail "the copyright file does not name the dashboard's MQTT client"
+fi
 
 lintian_summary="lintian not installed, not run"
 if command -v lintian >/dev/null; then
