@@ -388,14 +388,15 @@
       bar.append(fill);
       const amps = element('span', 'amps');
       const more = element('span', 'more');
+      const rated = element('span', 'more');
       const lamps = element('span', 'lamps');
       const warning = lampElement('warning');
       const tripped = lampElement('tripped');
       lamps.append(warning, tripped);
       const box = element('div', 'box');
-      box.append(bar, amps, more, lamps);
+      box.append(bar, amps, more, rated, lamps);
       td.append(box);
-      row.channels.push({ td, fill, amps, more, warning, tripped, width: -1 });
+      row.channels.push({ td, fill, amps, more, rated, warning, tripped, width: -1 });
     }
     row.uin = cell('uin');
     row.uinValue = element('span', 'amps');
@@ -439,6 +440,7 @@
       if (!exists) {
         put(v.amps, '–');
         put(v.more, '');
+        put(v.rated, '');
         setLamp(v.warning, null);
         setLamp(v.tripped, null);
         if (v.width !== 0) v.fill.style.transform = 'scaleX(0)';
@@ -453,7 +455,8 @@
         v.width = width;
       }
       put(v.amps, on ? `${amperes(c.present)} · ${number(on && c.rated ? (100 * c.present) / c.rated : 0, 0)} %` : t('channelOff'));
-      put(v.more, on ? `${t('maxShort')} ${amperes(c.maximum)} · ${t('ratedCurrent')} ${number(c.rated, 0)} A` : '');
+      put(v.more, on ? `${t('maxShort')} ${amperes(c.maximum)}` : '');
+      put(v.rated, on ? `${t('ratedCurrent')} ${number(c.rated, 0)} A` : '');
       setLamp(v.warning, c.warning, t('stateWarning'), t('overcurrent', { n: ch + 1 }));
       setLamp(v.tripped, c.tripped, t('stateTripped'), t('openCircuit', { n: ch + 1 }));
       flag(v.fill, 'warning', c.warning === true);
