@@ -252,7 +252,8 @@
     record(d, r);
     if (before && !retained) {
       r.channels.forEach((c, i) => {
-        if (c.tripped && !(before.channels[i] && before.channels[i].tripped)) {
+        // A hidden tab draws nothing: what it would say is kept for a few trips only.
+        if (c.tripped && !(before.channels[i] && before.channels[i].tripped) && announcements.length < 5) {
           announcements.push(() => t('announceTrip', { id: shownId(d.id), n: i + 1 }));
         }
       });
