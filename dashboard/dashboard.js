@@ -1,5 +1,5 @@
 // The plant dashboard: subscribes to every fuse under one topic prefix on the broker that
-// serves this page, and shows them in one table (the tripped ones first) and, one at a
+// serves this page (their retained state and online state, and their events), and shows them in one table (the tripped ones first) and, one at a
 // time, on a device page with its trend and events.
 //
 // Everything that arrives is outside text: it is checked for size and shape before it is
@@ -173,7 +173,7 @@
     if (typeof o.time !== 'string' || o.time.length > 64) return null;
     const timeMs = Date.parse(o.time);
     if (!Number.isFinite(timeMs)) return null;
-    return { event: o.event, channel: lamp ? o.channel : null, on: o.on, timeMs };
+    return { event: o.event, channel: lamp ? o.channel : null, on: o.on, time: o.time, timeMs };
   }
 
   function ignore(topic, reason, values) {
@@ -261,10 +261,23 @@
     touched(d);
   }
 
+  // The lamp an event tells of, as a reading: the retained state comes at most once a
+  // second, the event at once.
+  const EVENT_FLAGS = { warning: 'warning', trip: 'tripped', power_good_low: 'powerGoodLow', hardware_fault: 'hardwareFault' };
+
   function onEvent(d, e) {
     d.lastEvent = e;
     d.events.unshift(e);
     if (d.events.length > EVENTS_KEPT) d.events.length = EVENTS_KEPT;
+    const r = d.reading;
+    const flag = EVENT_FLAGS[e.event];
+    if (r && flag && e.timeMs >= r.timeMs) {
+      const next = { ...r, time: e.time, timeMs: e.timeMs, channels: r.channels.map((c) => ({ ...c })) };
+      if (e.channel === null) next[flag] = e.on;
+      else if (next.channels[e.channel - 1] && next.channels[e.channel - 1][flag] !== null) next.channels[e.channel - 1][flag] = e.on;
+      onReading(d, next, false);
+      return;
+    }
     touched(d);
   }
 
@@ -829,6 +842,18 @@
     $('username').focus();
   }
 
+  // The device page's trend takes every telegram of its device; the overview takes the
+  // retained state (at most once a second a device) and the events.
+  let followed = null;
+  function follow() {
+    if (!client || !client.connected) return;
+    const wanted = shownDevice === null ? null : `${prefix}/${shownDevice}/status`;
+    if (wanted === followed) return;
+    if (followed) client.unsubscribe(followed);
+    if (wanted && !/[+#]/.test(shownDevice)) client.subscribe(wanted, { qos: 0 });
+    followed = wanted;
+  }
+
   function brokerUrl() {
     const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
     return `${scheme}//${location.host}/mqtt`;
@@ -858,12 +883,13 @@
       c.subscribe(
         {
           [`${prefix}/+/state`]: { qos: 0 },
-          [`${prefix}/+/status`]: { qos: 0 },
           [`${prefix}/+/online`]: { qos: 1 },
           [`${prefix}/+/events`]: { qos: 1 },
         },
         () => {},
       );
+      followed = null;
+      follow();
     });
     c.on('reconnect', () => setConnection('reconnecting'));
     c.on('close', () => {
@@ -920,6 +946,7 @@
       }
     }
     shownDevice = id;
+    follow();
     $('overview').hidden = id !== null;
     $('device').hidden = id === null;
     if (id !== null) {
