@@ -26,6 +26,11 @@ zfuse_install_packages() {
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
       missing+=("$p")
   done
+  # Node.js and npm fetch the dashboard's browser packages; a machine that has them from
+  # elsewhere keeps its own, a machine without them gets Debian's.
+  if [ "${1:-runtime}" = test ] && ! command -v npm >/dev/null; then
+    missing+=(nodejs npm)
+  fi
   if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}"
     local sudo=""
