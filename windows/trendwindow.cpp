@@ -220,11 +220,11 @@ std::optional<TrendPoint> TrendPlot::cursorPoint() const {
 std::vector<TrendPlot::DrawnMark> TrendPlot::drawnMarks() const {
   const QRect band = markBand();
   const QFontMetrics fm = fontMetrics();
-  const qint64 t1 = viewEnd() + 1;
+  const qint64 t1 = viewEnd() + 1, t0 = t1 - span_;
   std::vector<DrawnMark> drawn;
   int free = band.left() - 1;  // the first x a channel number may take
-  for (const TrendMark& m : history_->marks(t1 - span_, t1)) {
-    const double x = xOf(m.ms);
+  for (const TrendMark& m : history_->marks(t0, t1)) {
+    const double x = band.left() + double(m.ms - t0) * band.width() / double(span_);
     const QString number = QString::number(m.channel + 1);
     QRect label(static_cast<int>(x) + 5, band.top() + 1, fm.horizontalAdvance(number) + 2,
                 fm.height());
@@ -254,11 +254,15 @@ std::vector<TrendPlot::TimeLabel> TrendPlot::timeLabels() const {
   const QLocale locale(english_ ? QLocale::English : QLocale::German);
   const QString dateFormat = english_ ? QStringLiteral("d MMM") : QStringLiteral("dd.MM.");
   std::vector<TimeLabel> labels;
+  const QRect area = plotArea();
+  const auto xOfTime = [&](qint64 ms) {
+    return area.left() + double(ms - t0) * area.width() / double(span_);
+  };
   QDate previous;
   const qint64 offset = QDateTime::fromMSecsSinceEpoch(t1).offsetFromUtc() * 1000LL;
   for (qint64 t = ((t0 + offset) / step + 1) * step - offset; t < t1; t += step) {
     const QDateTime at = QDateTime::fromMSecsSinceEpoch(t);
-    TimeLabel label{xOf(t), at.toString(timeFormat), QString()};
+    TimeLabel label{xOfTime(t), at.toString(timeFormat), QString()};
     if (crossesMidnight && at.date() != previous)
       label.date = locale.toString(at.date(), dateFormat);
     previous = at.date();
@@ -392,23 +396,24 @@ void TrendPlot::paintEvent(QPaintEvent*) {
   for (const DrawnMark& m : marks) {
     if (m.mark.trip) painter.drawLine(QPointF(m.x, area.top()), QPointF(m.x, area.bottom()));
   }
-  QFont bold = font();
-  bold.setBold(true);
+  painter.setPen(Qt::NoPen);
   for (const DrawnMark& m : marks) {
     QPolygonF triangle;
     triangle << QPointF(m.x, band.top() + 1) << QPointF(m.x - 4, band.top() + 8)
              << QPointF(m.x + 4, band.top() + 8);
-    painter.setPen(Qt::NoPen);
     painter.setBrush(m.mark.trip ? tripColour : warningColour);
     painter.drawPolygon(triangle);
-    if (!m.label.isEmpty()) {
-      painter.setFont(bold);
-      painter.setPen(channelColour(m.mark.channel));
-      painter.drawText(m.label, Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::number(m.mark.channel + 1));
-      painter.setFont(font());
-    }
   }
+  QFont bold = font();
+  bold.setBold(true);
+  painter.setFont(bold);
+  for (const DrawnMark& m : marks) {
+    if (m.label.isEmpty()) continue;
+    painter.setPen(channelColour(m.mark.channel));
+    painter.drawText(m.label, Qt::AlignLeft | Qt::AlignVCenter,
+                     QString::number(m.mark.channel + 1));
+  }
+  painter.setFont(font());
   painter.setBrush(Qt::NoBrush);
   painter.setPen(Qt::black);
   painter.drawRect(area.adjusted(0, 0, -1, -1));
