@@ -577,6 +577,18 @@ TEST_F(Diagnosis, EventLogKeepsValuesFiltersAndOpensTheTrend) {
             "Kanal 1: 4,20 A\nKanal 2: 1,00 A\nKanal 3: 0,00 A\nKanal 4: 0,00 A\nUin: 23,81 V");
   EXPECT_TRUE(Events->findChild<QLabel*>("anzahl")->text().startsWith("1 von "));
 
+  // The filters are reached with Tab, before the table and the export button.
+  Events->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Events));
+  QStringList reached;
+  for (int i = 0; i < 5; ++i) {
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : Events,
+                    Qt::Key_Tab);
+    if (QApplication::focusWidget()) reached << QApplication::focusWidget()->objectName();
+  }
+  for (const char* name : {"kanal", "art", "liste", "exportieren"})
+    EXPECT_TRUE(reached.contains(name)) << name;
+
   const qint64 moment = log.at(0).kind == DeviceEvent::Kind::Trip
                             ? log.at(0).time.toMSecsSinceEpoch()
                             : log.at(1).time.toMSecsSinceEpoch();
