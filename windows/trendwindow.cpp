@@ -390,9 +390,8 @@ void TrendPlot::paintEvent(QPaintEvent*) {
   // before the data so that it never hides them.
   const std::vector<DrawnMark> marks = drawnMarks();
   const QColor tripColour(0xd0, 0, 0), warningColour(0xe0, 0xa0, 0);
-  QColor tripLine = tripColour;
-  tripLine.setAlpha(90);
-  painter.setPen(QPen(tripLine, 1, Qt::DashLine));
+  // A pale red, opaque: blending a line costs the raster engine far more.
+  painter.setPen(QPen(QColor(0xf0, 0xa8, 0xa8), 1, Qt::DashLine));
   for (const DrawnMark& m : marks) {
     if (m.mark.trip) painter.drawLine(QPointF(m.x, area.top()), QPointF(m.x, area.bottom()));
   }
