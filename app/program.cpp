@@ -72,6 +72,9 @@ void startProgram(const StartOptions& options) {
   QObject::connect(detector, &EventDetector::occurred, Events, &EventWindow::logChanged);
   QObject::connect(detector, &EventDetector::occurred, Trend, &TrendWindow::addEvent);
   QObject::connect(monitor, &StatusMonitor::statusDecoded, Trend, &TrendWindow::addReading);
+  // An entry of the event log opens the trend at its moment.
+  QObject::connect(Events, &EventWindow::trendRequested, Trend,
+                   [](const QDateTime& time) { Trend->showMoment(time.toMSecsSinceEpoch()); });
   QObject::connect(monitor, &StatusMonitor::statusDecoded, Form2, &TForm2::showLoads);
   QObject::connect(monitor, &StatusMonitor::silent, Form2, &TForm2::clearLoads);
   for (ConfigDialog* dialog :

@@ -2,8 +2,10 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -16,6 +18,7 @@
 #include "windowkit/desktop.h"
 #include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
+#include "windows/csvquestion.h"
 #include "windows/eventwindow.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
@@ -69,6 +72,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   recording_.watch(&monitor_);
   recording_.setPortName([this] { return portName(); });
   connect(&recording_, &StatusRecording::failed, this, &TForm1::recordingFailed);
+  recordingMark_ = new QLabel(ui->menubar);
+  recordingMark_->setObjectName(QStringLiteral("aufzeichnung"));
+  recordingMark_->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
+  recordingMark_->setContentsMargins(0, 0, 8, 0);
+  recordingMark_->hide();
+  ui->menubar->setCornerWidget(recordingMark_, Qt::TopRightCorner);
+  ui->Aufzeichnungstarten1->setCheckable(true);
 
   Timer1 = namedTimer(this, "Timer1", kPollPeriodMs);
   Timer2 = namedTimer(this, "Timer2", StatusMonitor::kWatchdogPeriodMs);
@@ -273,9 +283,14 @@ QString TForm1::portName() const {
 
 void TForm1::Aufzeichnungstarten1Click() {
   const bool english = sprache_englisch;
-  const QString path = Modal::askFileName(this, FileQuestion::csvSave(english));
-  if (path.isEmpty()) return;
-  if (!recording_.start(path)) {
+  const std::optional<CsvSaveAnswer> answer =
+      askCsvSave(this, english, csvFileName(portName(), QDateTime::currentDateTime()));
+  if (!answer) {
+    showRecordingState();
+    return;
+  }
+  const QString path = answer->path;
+  if (!recording_.start(path, answer->dialect)) {
     const bool notAFile = recording_.error() == StatusRecording::Error::NotAFile;
     const char* text = english
                            ? (notAFile ? "cannot record into %1: it is not a file"
@@ -312,8 +327,21 @@ void TForm1::recordingFailed(StatusRecording::Error) {
 }
 
 void TForm1::showRecordingState() {
-  ui->Aufzeichnungstarten1->setEnabled(!recording_.active());
-  ui->Aufzeichnungbeenden1->setEnabled(recording_.active());
+  const bool active = recording_.active();
+  ui->Aufzeichnungstarten1->setEnabled(!active);
+  ui->Aufzeichnungstarten1->setChecked(active);
+  ui->Aufzeichnungbeenden1->setEnabled(active);
+  // The mark at the right end of the menu bar, where it moves none of the window's
+  // controls: a red dot and the word, the file's name as its tooltip.
+  const bool english = sprache_englisch;
+  recordingMark_->setText(english ? QStringLiteral("● recording")
+                                  : QStringLiteral("● Aufzeichnung"));
+  const QString file = QDir::toNativeSeparators(recording_.path());
+  recordingMark_->setToolTip(file);
+  recordingMark_->setAccessibleName(
+      (english ? QStringLiteral("recording into %1") : QStringLiteral("Aufzeichnung in %1"))
+          .arg(file));
+  recordingMark_->setVisible(active);
 }
 
 void TForm1::Ereignisse1Click() {
@@ -357,6 +385,7 @@ void TForm1::applyLanguage() {
   if (Trend) Trend->applyLanguage(english);
   if (Form2) Form2->applyLanguage(english);
   describeForAccessibility();
+  showRecordingState();
   followLanguage(english);
 }
 

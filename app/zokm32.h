@@ -67,6 +67,8 @@ class TForm1 : public QMainWindow {
   EventDetector& eventDetector() { return detector_; }
   const EventLog& eventLog() const { return eventLog_; }
   StatusRecording& recording() { return recording_; }
+  // The mark in the menu bar that shows a recording runs.
+  QLabel* recordingMark() const { return recordingMark_; }
   // The name of the port chosen, "COM1" to "COM11".
   QString portName() const;
 
@@ -99,7 +101,7 @@ class TForm1 : public QMainWindow {
   void describeForAccessibility();
   static void describeLamp(const Lamp& lamp);
   static void hideLamp(const Lamp& lamp);
-  // The recording menu items follow whether a recording runs.
+  // The recording menu items and the mark in the menu bar follow whether a recording runs.
   void showRecordingState();
   void recordingFailed(StatusRecording::Error error);
 
@@ -119,6 +121,7 @@ class TForm1 : public QMainWindow {
   EventDetector detector_;
   EventLog eventLog_;
   StatusRecording recording_;
+  QLabel* recordingMark_ = nullptr;
 };
 
 }  // namespace zfuse

@@ -128,6 +128,11 @@ Parsed parseArguments(const QStringList& arguments) {
       QStringLiteral("status: text (default), json or csv; read: file (default) or json; "
                      "write, verify: text (default) or json."),
       QStringLiteral("format"));
+  const QCommandLineOption csvDialect(
+      QStringLiteral("csv-dialect"),
+      QStringLiteral("status --format csv: comma (default; comma-separated, decimal point) or "
+                     "semicolon (for spreadsheets: semicolon-separated, decimal comma)."),
+      QStringLiteral("dialect"));
   const QCommandLineOption summary(
       QStringLiteral("summary"),
       QStringLiteral("status --format json: end with a {\"summary\": ...} object."));
@@ -191,6 +196,7 @@ Parsed parseArguments(const QStringList& arguments) {
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("This text."));
   const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The version."));
+  parser.addOption(csvDialect);
   parser.addOptions({port,     count,        seconds,  format, summary,      output,      retries,
                      interval, noVerify,     language, mqtt,   mqttRequired, topicPrefix, deviceId,
                      username, passwordFile, caFile,   cert,   key,          help,        version});
@@ -312,6 +318,17 @@ Parsed parseArguments(const QStringList& arguments) {
                             status                       ? QStringLiteral("text, json, csv")
                             : o.command == Command::Read ? QStringLiteral("file, json")
                                                          : QStringLiteral("text, json")));
+    }
+  }
+  if (parser.isSet(csvDialect)) {
+    const QString d = parser.value(csvDialect);
+    if (!status || o.format != Format::Csv) {
+      return usage(QStringLiteral("--csv-dialect goes with status --format csv"));
+    }
+    if (d == QLatin1String("semicolon")) {
+      o.csvDialect = CsvDialect::Semicolon;
+    } else if (d != QLatin1String("comma")) {
+      return usage(QStringLiteral("unknown CSV dialect '%1'; dialects: comma, semicolon").arg(d));
     }
   }
   o.summary = parser.isSet(summary);

@@ -6,6 +6,7 @@
 
 #include "config/exchange.h"
 #include "ctl/mqttsettings.h"
+#include "monitor/statusoutput.h"
 
 namespace zfuse::ctl {
 
@@ -39,6 +40,8 @@ struct Invocation {
   bool mqttRequired = false;
   // status: Text, Json, Csv; read: File, Json; write and verify: Text, Json
   Format format = Format::Text;
+  // status --format csv: comma and decimal point, or semicolon and decimal comma
+  CsvDialect csvDialect = CsvDialect::Comma;
   // read, write, verify
   QString file;    // write, verify: the configuration file
   QString output;  // read: where to, "%p" standing for the port; empty: standard output

@@ -78,7 +78,7 @@ int runStatus(const Invocation& o) {
                        });
     }
   }
-  if (o.print && o.format == Format::Csv) print(csvHeader());
+  if (o.print && o.format == Format::Csv) print(csvHeader(o.csvDialect));
   const auto allDone = [&] {
     for (const Watched& w : watched) {
       if (w.printed < o.count) return false;
@@ -103,7 +103,7 @@ int runStatus(const Invocation& o) {
                        if (o.format == Format::Json) {
                          print(jsonLine(now, w.port, r));
                        } else if (o.format == Format::Csv) {
-                         print(csvLine(now, w.port, r));
+                         print(csvLine(now, w.port, r, o.csvDialect));
                        } else {
                          print(textLine(now, w.port, r));
                        }

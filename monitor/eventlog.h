@@ -3,10 +3,12 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <array>
 #include <deque>
 #include <functional>
 #include <optional>
 
+#include "monitor/statusoutput.h"
 #include "monitor/statustelegram.h"
 
 namespace zfuse {
@@ -29,6 +31,17 @@ struct DeviceEvent {
   Kind kind = Kind::Warning;
   int channel = -1;  // 0 to 3 for warning and trip, -1 for the whole device
   bool on = true;    // the lamp lit (true) or went out (false); true for the other kinds
+  // The values of the telegram that raised the event: each channel's present current in
+  // hundredths of an ampere (-1 for a channel switched off or missing) and the input
+  // voltage in hundredths of a volt; all -1 for an event no telegram raised (the
+  // connection lost, a configuration written).
+  std::array<int, 4> present{-1, -1, -1, -1};
+  int uin = -1;
+
+  bool hasValues() const { return uin >= 0; }
+  // Which of the filters of the event log the kind belongs to.
+  enum class Group { Trip, Warning, Voltage, DeviceFault, Connection, Configuration };
+  Group group() const;
 
   bool operator==(const DeviceEvent&) const = default;
 };
@@ -41,9 +54,11 @@ const char* eventKindKey(DeviceEvent::Kind kind);
 // (the kind's key), channel (1 to 4, null for the whole device), on.
 QString eventJson(const DeviceEvent& event, const QString& port);
 // The same as a CSV row (time, port, event, channel, on as 0/1; the channel empty for
-// the whole device), and the header row of those columns.
-QString eventCsvHeader();
-QString eventCsvLine(const DeviceEvent& event, const QString& port);
+// the whole device; then the present currents i1_A to i4_A and uin_V of the telegram,
+// empty where it had none), and the header row of those columns.
+QString eventCsvHeader(CsvDialect dialect = CsvDialect::Comma);
+QString eventCsvLine(const DeviceEvent& event, const QString& port,
+                     CsvDialect dialect = CsvDialect::Comma);
 
 // Turns successive status readings of one device into events. The first reading is
 // compared with all lamps out, so lamps already lit when monitoring starts are logged;
@@ -69,7 +84,8 @@ class EventDetector : public QObject {
   void occurred(const zfuse::DeviceEvent& event);
 
  private:
-  void emitEvent(DeviceEvent::Kind kind, int channel, bool on);
+  void emitEvent(DeviceEvent::Kind kind, int channel, bool on,
+                 const StatusReading* raisedBy = nullptr);
 
   std::optional<StatusReading> last_;
   bool connected_ = false;
@@ -90,7 +106,7 @@ class EventLog {
   quint64 dropped() const { return dropped_; }
   void clear();
   // The whole log as a CSV file, oldest entry first, rows ended with CR LF (RFC 4180).
-  QByteArray toCsv(const QString& port) const;
+  QByteArray toCsv(const QString& port, CsvDialect dialect = CsvDialect::Comma) const;
 
  private:
   std::deque<DeviceEvent> entries_;  // oldest at the front

@@ -27,7 +27,7 @@ void StatusRecording::watch(StatusMonitor* monitor) {
           [this](const StatusReading& r) { record(QDateTime::currentDateTime(), r); });
 }
 
-bool StatusRecording::start(const QString& path) {
+bool StatusRecording::start(const QString& path, CsvDialect dialect) {
   stop();
   error_ = Error::None;
   // The rules of a save: a regular file, also behind links; a device, FIFO, socket or
@@ -59,13 +59,15 @@ bool StatusRecording::start(const QString& path) {
   }
   fd_ = fd;
   path_ = target;
+  dialect_ = dialect;
   telegramRows_ = 0;
   gapRows_ = 0;
   size_ = 0;
   inGap_ = false;
   lastTelegram_ = QDateTime();
-  if (!writeRow(csvHeader())) return false;
+  if (!writeRow(csvHeader(dialect_))) return false;
   if (!ticker_.isActive()) ticker_.start();
+  emit activeChanged(true);
   return true;
 }
 
@@ -75,11 +77,21 @@ void StatusRecording::stop() {
   ::fdatasync(fd_);
   ::close(fd_);
   fd_ = -1;
+  emit activeChanged(false);
+}
+
+bool StatusRecording::stillNamed() const {
+  struct stat held {
+  }, named{};
+  if (::fstat(fd_, &held) != 0) return false;
+  const QByteArray name = QFile::encodeName(path_);
+  if (::lstat(name.constData(), &named) != 0) return false;
+  return held.st_dev == named.st_dev && held.st_ino == named.st_ino && held.st_nlink > 0;
 }
 
 void StatusRecording::record(const QDateTime& time, const StatusReading& reading) {
   if (fd_ < 0) return;
-  if (writeRow(csvLine(time, portName_ ? portName_() : QString(), reading))) {
+  if (writeRow(csvLine(time, portName_ ? portName_() : QString(), reading, dialect_))) {
     ++telegramRows_;
     lastTelegram_ = time;
     inGap_ = false;
@@ -91,14 +103,19 @@ void StatusRecording::tick(const QDateTime& now) {
   // One gap row per gap; a recording started during silence begins with one.
   const bool stale = !lastTelegram_.isValid() || lastTelegram_.msecsTo(now) >= kGapAfterMs;
   if (stale && !inGap_) {
-    if (!writeRow(csvGapLine(now, portName_ ? portName_() : QString()))) return;
+    if (!writeRow(csvGapLine(now, portName_ ? portName_() : QString(), dialect_))) return;
     ++gapRows_;
     inGap_ = true;
   }
   if (unsynced_) {
     unsynced_ = false;
-    if (::fdatasync(fd_) != 0 && errno != EINVAL) fail(Error::WriteFailed);
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) {
+      fail(Error::WriteFailed);
+      return;
+    }
   }
+  // A file without its name takes every further row with it when it is closed.
+  if (!stillNamed()) fail(Error::FileLost);
 }
 
 bool StatusRecording::writeRow(const QString& row) {

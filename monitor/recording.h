@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "monitor/statusoutput.h"
 #include "monitor/statustelegram.h"
 
 namespace zfuse {
@@ -19,10 +20,13 @@ class StatusMonitor;
 // row where the telegrams stopped for a second. Rows go to the file at once (no buffer
 // grows in memory); every second what was written is pushed to the disk, so the file can
 // be read while it grows and a power cut loses at most that second. A failed write ends
-// the recording and leaves the rows written before it.
+// the recording and leaves the rows written before it; so does a file that lost its name
+// (deleted, its folder removed, another file put in its place), which the one-second
+// look notices: rows written on would be lost with the last descriptor.
 //
 //   StatusMonitor::statusDecoded -> record -> csvLine -> file
-//   own 1 s timer -> tick: gap row after a second without a telegram, data to the disk
+//   own 1 s timer -> tick: gap row after a second without a telegram, data to the disk,
+//                    the file still under its name
 class StatusRecording : public QObject {
   Q_OBJECT
 
@@ -33,9 +37,10 @@ class StatusRecording : public QObject {
 
   enum class Error {
     None,
-    NotAFile,    // the name is a device, FIFO, socket, folder, link loop or in no folder
-    CannotOpen,  // the file system refused it (permission, read-only)
-    WriteFailed  // a write came back short: disk full, medium gone
+    NotAFile,     // the name is a device, FIFO, socket, folder, link loop or in no folder
+    CannotOpen,   // the file system refused it (permission, read-only)
+    WriteFailed,  // a write came back short: disk full, medium gone
+    FileLost      // the file no longer has its name: deleted, or its folder removed
   };
 
   explicit StatusRecording(QObject* parent = nullptr);
@@ -47,12 +52,14 @@ class StatusRecording : public QObject {
   void setPortName(std::function<QString()> portName) { portName_ = std::move(portName); }
 
   // Creates or empties the file at `path` (through links to a regular file, as a save
-  // does) and writes the header row. False, with error() saying why, when refused.
-  bool start(const QString& path);
+  // does) and writes the header row in `dialect`. False, with error() saying why, when
+  // refused.
+  bool start(const QString& path, CsvDialect dialect = CsvDialect::Comma);
   void stop();
   bool active() const { return fd_ >= 0; }
   Error error() const { return error_; }
   QString path() const { return path_; }
+  CsvDialect dialect() const { return dialect_; }
   // Rows written since the start, header and gap rows not counted.
   quint64 telegramRows() const { return telegramRows_; }
   quint64 gapRows() const { return gapRows_; }
@@ -64,13 +71,18 @@ class StatusRecording : public QObject {
  signals:
   // The recording ended by itself after a failed write; the file keeps the rows before.
   void failed(zfuse::StatusRecording::Error error);
+  // A recording started or ended (by stop() or by a failure).
+  void activeChanged(bool active);
 
  private:
   bool writeRow(const QString& row);
   void fail(Error error);
+  // The path still names the file the rows go to.
+  bool stillNamed() const;
 
   int fd_ = -1;
   QString path_;
+  CsvDialect dialect_ = CsvDialect::Comma;
   Error error_ = Error::None;
   QTimer ticker_;
   std::function<QString()> portName_;

@@ -18,7 +18,15 @@ double value(uint16_t raw) {
 }  // namespace
 
 QString isoTime(const QDateTime& time) {
-  return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+  // The offset always as +hh:mm, also where the clock runs on UTC (never "Z"), so that
+  // every row reads the same way.
+  const int offset = time.offsetFromUtc();
+  const int minutes = (offset < 0 ? -offset : offset) / 60;
+  return time.toOffsetFromUtc(offset).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+         QStringLiteral("%1%2:%3")
+             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+             .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+             .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString textLine(const QDateTime& time, const QString& port, const StatusReading& r) {
@@ -71,45 +79,72 @@ namespace {
 constexpr int kCsvColumns = 3 + 4 * 3 + 2 + 4 * 2 + 2;
 }  // namespace
 
-QString csvHeader() {
+QChar csvSeparator(CsvDialect dialect) {
+  return dialect == CsvDialect::Semicolon ? QLatin1Char(';') : QLatin1Char(',');
+}
+
+QChar csvDecimal(CsvDialect dialect) {
+  return dialect == CsvDialect::Semicolon ? QLatin1Char(',') : QLatin1Char('.');
+}
+
+QString csvCell(const QString& text, CsvDialect dialect) {
+  const bool quoted = text.contains(csvSeparator(dialect)) || text.contains(QLatin1Char('"')) ||
+                      text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+  if (!quoted) return text;
+  QString inner = text;
+  inner.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+  return QLatin1Char('"') + inner + QLatin1Char('"');
+}
+
+QString csvHundredths(int raw, CsvDialect dialect) {
+  const int magnitude = raw < 0 ? -raw : raw;
+  return QStringLiteral("%1%2%3%4")
+      .arg(raw < 0 ? QStringLiteral("-") : QString())
+      .arg(magnitude / 100)
+      .arg(csvDecimal(dialect))
+      .arg(magnitude % 100, 2, 10, QLatin1Char('0'));
+}
+
+QString csvHeader(CsvDialect dialect) {
   QStringList columns{QStringLiteral("time"), QStringLiteral("port"), QStringLiteral("model")};
   for (int ch = 1; ch <= 4; ++ch) {
-    columns << QStringLiteral("i%1").arg(ch) << QStringLiteral("i%1_max").arg(ch)
-            << QStringLiteral("i%1_rated").arg(ch);
+    columns << QStringLiteral("i%1_A").arg(ch) << QStringLiteral("i%1_max_A").arg(ch)
+            << QStringLiteral("i%1_rated_A").arg(ch);
   }
-  columns << QStringLiteral("uin") << QStringLiteral("uin_min");
+  columns << QStringLiteral("uin_V") << QStringLiteral("uin_min_V");
   for (int ch = 1; ch <= 4; ++ch) {
     columns << QStringLiteral("warning%1").arg(ch) << QStringLiteral("tripped%1").arg(ch);
   }
   columns << QStringLiteral("power_good_low") << QStringLiteral("hardware_fault");
-  return columns.join(QLatin1Char(','));
+  return columns.join(csvSeparator(dialect));
 }
 
-QString csvLine(const QDateTime& time, const QString& port, const StatusReading& r) {
-  // No field can hold a comma, a quote or a line break, so none is quoted.
-  QStringList cells{isoTime(time), port, QString::fromLatin1(modelName(r.type))};
+QString csvLine(const QDateTime& time, const QString& port, const StatusReading& r,
+                CsvDialect dialect) {
+  // Only the port, a name from outside, can hold a separator or a quote.
+  QStringList cells{isoTime(time), csvCell(port, dialect), QString::fromLatin1(modelName(r.type))};
   for (int ch = 0; ch < 4; ++ch) {
     if (r.channelOn(ch)) {
-      cells << hundredths(r.present[ch]) << hundredths(r.highest[ch])
+      cells << csvHundredths(r.present[ch], dialect) << csvHundredths(r.highest[ch], dialect)
             << QString::number(r.rated[ch]);
     } else {
       cells << QString() << QString() << QString();
     }
   }
-  cells << hundredths(r.uin) << hundredths(r.uinMin);
+  cells << csvHundredths(r.uin, dialect) << csvHundredths(r.uinMin, dialect);
   const auto bit = [](bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); };
   for (int ch = 0; ch < 4; ++ch) {
     const bool exists = ch < r.channels();
     cells << (exists ? bit(r.warning(ch)) : QString()) << (exists ? bit(r.tripped(ch)) : QString());
   }
   cells << bit(r.powerGoodLow()) << bit(r.hardwareFault());
-  return cells.join(QLatin1Char(','));
+  return cells.join(csvSeparator(dialect));
 }
 
-QString csvGapLine(const QDateTime& time, const QString& port) {
-  QStringList cells{isoTime(time), port, QStringLiteral("gap")};
+QString csvGapLine(const QDateTime& time, const QString& port, CsvDialect dialect) {
+  QStringList cells{isoTime(time), csvCell(port, dialect), QStringLiteral("gap")};
   while (cells.size() < kCsvColumns) cells << QString();
-  return cells.join(QLatin1Char(','));
+  return cells.join(csvSeparator(dialect));
 }
 
 }  // namespace zfuse

@@ -41,5 +41,10 @@ ZFUSE_SHOT_MS=32000 shot trend-1min trend de --model 4ch10a
 ZFUSE_SHOT_MS=32000 shot events events de --model 4ch10a
 ZFUSE_SHOT_MS=32000 shot trend-1min-en trend en --model 4ch10a
 QT_SCALE_FACTOR=2 ZFUSE_SHOT_MS=32000 shot trend-1min-x2 trend de --model 4ch10a
+ZFUSE_SHOT_MS=32000 shot events-en events en --model 4ch10a
+QT_SCALE_FACTOR=2 ZFUSE_SHOT_MS=32000 shot events-x2 events de --model 4ch10a
 shot characteristic-loads loads de --model 4ch10a
 shot characteristic-overload overload de --fault silence
+shot characteristic-overload-en overload en --fault silence
+QT_SCALE_FACTOR=2 shot characteristic-overload-x2 overload de --fault silence
+shot mainwindow-recording recording de --model 4ch10a

@@ -1,14 +1,19 @@
 // zfuse-shot: starts the program, lets it monitor for a while and saves a picture of one
 // of its windows. Used for the pictures in docs/.
 // usage: zfuse-shot OUTPUT.png [MILLISECONDS]
-//          [main|standard|variant|info|characteristic|events|trend|loads|overload] [en]
+//          [main|standard|variant|info|characteristic|events|trend|loads|overload|recording]
+//          [en]
 //   standard, variant: the configuration dialog, opened and read from the device.
 //   events, trend: the event log and the trend window, open from the start.
 //   loads: the trip characteristic opened from the menu, marking the live loads.
-//   overload: the same, with a status telegram of overloaded channels (0,6 / 1,1 / 1,6 /
-//   2,8 × I_N) fed into the status path at the end.
+//   overload: the same, with status telegrams fed into the status path at the end:
+//   loads of 0,55 / 1,1 / 2,8 / 1,62 × I_N, then channel 4 tripped.
+//   trend: the cursor stands 15 s before the end.
+//   recording: the main window while it records into a file in the temporary folder.
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +23,7 @@
 #include "dialogs/parameter.h"
 #include "dialogs/parameter2.h"
 #include "tools/devicesim.h"
+#include "windowkit/modal.h"
 #include "windows/eventwindow.h"
 #include "windows/grafik.h"
 #include "windows/information.h"
@@ -27,7 +33,8 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: zfuse-shot OUTPUT.png [MILLISECONDS] "
-                 "[main|standard|variant|info|characteristic|events|trend|loads|overload] "
+                 "[main|standard|variant|info|characteristic|events|trend|loads|overload|"
+                 "recording] "
                  "[en]\n");
     return 2;
   }
@@ -58,6 +65,12 @@ int main(int argc, char** argv) {
       Form1->info1Click();
     } else if (window == "characteristic") {
       Form2->show();
+    } else if (window == "recording") {
+      Modal::fileAnswer = [](const FileQuestion&) {
+        return QDir::temp().filePath(QStringLiteral("zfuse-COM1-recording.csv"));
+      };
+      Form1->Aufzeichnungstarten1Click();
+      Modal::fileAnswer = nullptr;
     }
   });
   QTimer::singleShot(wait, [&] {
@@ -70,15 +83,28 @@ int main(int argc, char** argv) {
     if (window == "events") shown = Events;
     if (window == "trend") shown = Trend;
     if (window == "overload") {
-      // A telegram as the fuse sends it: rated 10 A, loads 0,6 / 1,1 / 1,6 / 2,8 × I_N.
+      // Telegrams as the fuse sends them: rated 10 A, loads 0,55 / 1,1 / 2,8 / 1,62 × I_N;
+      // then channel 4 has tripped and carries no current.
       sim::Measurements m;
       m.rated = {10, 10, 10, 10};
-      m.present = {600, 1100, 1600, 2800};
+      m.present = {550, 1100, 2800, 1620};
       m.highest = m.present;
-      const std::vector<uint8_t> t = sim::statusTelegram(kType4ch10A, m);
+      std::vector<uint8_t> t = sim::statusTelegram(kType4ch10A, m);
+      Form1->monitor().feed(t.data(), t.size());
+      m.present[3] = 0;
+      m.channelBits = 0x80;
+      t = sim::statusTelegram(kType4ch10A, m);
       Form1->monitor().feed(t.data(), t.size());
     }
-    if (window == "trend") Trend->plot()->refresh();
+    if (window == "trend") Trend->plot()->setCursorAt(Trend->plot()->viewEnd() - 15'000);
+    if (window == "recording") {
+      shown->grab().save(output);
+      Form1->Aufzeichnungbeenden1Click();
+      QFile::remove(QDir::temp().filePath(QStringLiteral("zfuse-COM1-recording.csv")));
+      saved = true;
+      QApplication::quit();
+      return;
+    }
     saved = shown->grab().save(output);
     QApplication::quit();
   });

@@ -1,5 +1,6 @@
 #include "windows/eventwindow.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include "windowkit/keyboard.h"
 #include "windowkit/modal.h"
 #include "windowkit/windowkit.h"
+#include "windows/csvquestion.h"
 
 namespace zfuse {
 
@@ -21,7 +23,32 @@ namespace {
 const Caption kCaptions[] = {
     {"", "Ereignisse", "events"},
     {"exportieren", "&Exportieren…", "&export…"},
+    {"LabelKanal", "&Kanal:", "c&hannel:"},
+    {"LabelArt", "&Art:", "&kind:"},
 };
+
+// The kind filter's entries after "alle" ("all"), in the order of the list.
+struct GroupText {
+  DeviceEvent::Group group;
+  const char* german;
+  const char* english;
+};
+const GroupText kGroups[] = {
+    {DeviceEvent::Group::Trip, "Auslösung", "trip"},
+    {DeviceEvent::Group::Warning, "Warnung", "warning"},
+    {DeviceEvent::Group::Voltage, "Spannung", "voltage"},
+    {DeviceEvent::Group::DeviceFault, "Gerätefehler", "hardware fault"},
+    {DeviceEvent::Group::Connection, "Verbindung", "connection"},
+    {DeviceEvent::Group::Configuration, "Konfiguration", "configuration"},
+};
+
+// Hundredths as a number with two decimals and the language's decimal separator.
+QString hundredths(int raw, bool english) {
+  return QStringLiteral("%1%2%3")
+      .arg(raw / 100)
+      .arg(english ? QLatin1Char('.') : QLatin1Char(','))
+      .arg(raw % 100, 2, 10, QLatin1Char('0'));
+}
 
 enum Column { kTime, kEvent, kState, kColumns };
 
@@ -86,9 +113,27 @@ QString EventTableModel::stateText(const DeviceEvent& e, bool english) {
   return e.on ? tr2(english, "an", "on") : tr2(english, "aus", "off");
 }
 
+QString EventTableModel::valuesText(const DeviceEvent& e, bool english) {
+  if (!e.hasValues()) return {};
+  QStringList lines;
+  for (int ch = 0; ch < 4; ++ch) {
+    if (e.present[ch] < 0) continue;
+    lines << (english ? QStringLiteral("channel %1: %2 A") : QStringLiteral("Kanal %1: %2 A"))
+                 .arg(ch + 1)
+                 .arg(hundredths(e.present[ch], english));
+  }
+  lines << QStringLiteral("Uin: %1 V").arg(hundredths(e.uin, english));
+  return lines.join(QLatin1Char('\n'));
+}
+
 QVariant EventTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= log_->size()) return {};
   const DeviceEvent& e = log_->at(index.row());
+  // The currents and the voltage of the telegram that raised the entry.
+  if (role == Qt::ToolTipRole) {
+    const QString values = valuesText(e, english_);
+    return values.isEmpty() ? QVariant() : QVariant(values);
+  }
   if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
     switch (index.column()) {
       case kTime:
@@ -119,6 +164,24 @@ QVariant EventTableModel::headerData(int section, Qt::Orientation orientation, i
   return {};
 }
 
+void EventFilter::setChannel(int channel) {
+  channel_ = channel;
+  invalidateFilter();
+}
+
+void EventFilter::setGroup(std::optional<DeviceEvent::Group> group) {
+  group_ = group;
+  invalidateFilter();
+}
+
+bool EventFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+  if (channel_ < 0 && !group_) return true;
+  const auto* events = static_cast<const EventTableModel*>(sourceModel());
+  const DeviceEvent& e = events->event(sourceRow);
+  if (channel_ >= 0 && e.channel != channel_) return false;
+  return !group_ || e.group() == *group_;
+}
+
 void EventTableModel::refresh() {
   beginResetModel();
   endResetModel();
@@ -135,6 +198,11 @@ EventWindow::EventWindow(const EventLog* log, std::function<QString()> portName,
       log_(log),
       portName_(std::move(portName)),
       model_(new EventTableModel(log, this)),
+      filter_(new EventFilter(this)),
+      channelCaption_(new QLabel(this)),
+      channels_(new QComboBox(this)),
+      kindCaption_(new QLabel(this)),
+      kinds_(new QComboBox(this)),
       table_(new QTableView(this)),
       count_(new QLabel(this)),
       export_(new QPushButton(this)) {
@@ -145,8 +213,17 @@ EventWindow::EventWindow(const EventLog* log, std::function<QString()> portName,
   table_->setObjectName(QStringLiteral("liste"));
   count_->setObjectName(QStringLiteral("anzahl"));
   export_->setObjectName(QStringLiteral("exportieren"));
+  channelCaption_->setObjectName(QStringLiteral("LabelKanal"));
+  channels_->setObjectName(QStringLiteral("kanal"));
+  kindCaption_->setObjectName(QStringLiteral("LabelArt"));
+  kinds_->setObjectName(QStringLiteral("art"));
+  channelCaption_->setBuddy(channels_);
+  kindCaption_->setBuddy(kinds_);
+  channels_->setFocusPolicy(Qt::StrongFocus);
+  kinds_->setFocusPolicy(Qt::StrongFocus);
 
-  table_->setModel(model_);
+  filter_->setSourceModel(model_);
+  table_->setModel(filter_);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setTabKeyNavigation(false);  // Tab leaves the table for the button
@@ -169,10 +246,18 @@ EventWindow::EventWindow(const EventLog* log, std::function<QString()> portName,
   export_->setFocusPolicy(Qt::StrongFocus);
   export_->setAutoDefault(true);
 
+  auto* top = new QHBoxLayout;
+  top->addWidget(channelCaption_);
+  top->addWidget(channels_);
+  top->addSpacing(12);
+  top->addWidget(kindCaption_);
+  top->addWidget(kinds_);
+  top->addStretch(1);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(count_, 1);
   bottom->addWidget(export_);
   auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
   layout->addWidget(table_, 1);
   layout->addLayout(bottom);
 
@@ -180,10 +265,17 @@ EventWindow::EventWindow(const EventLog* log, std::function<QString()> portName,
   resize(620, 420);
   closeOnEscape(this);
   useFromKeyboard(this);
+  setTabOrder(channels_, kinds_);
+  setTabOrder(kinds_, table_);
   setTabOrder(table_, export_);
   fitInWorkArea(this);
 
   connect(export_, &QPushButton::clicked, this, &EventWindow::exportClick);
+  connect(channels_, &QComboBox::activated, this, &EventWindow::chooseChannel);
+  connect(kinds_, &QComboBox::activated, this, &EventWindow::chooseKind);
+  // A double-click, or Enter on the current entry.
+  connect(table_, &QTableView::activated, this,
+          [this](const QModelIndex& index) { openInTrend(index.row()); });
   refresh_.setInterval(kRefreshPeriodMs);
   connect(&refresh_, &QTimer::timeout, this, [this] {
     if (dirty_ && isVisible()) refreshNow();
@@ -204,22 +296,70 @@ void EventWindow::showEvent(QShowEvent* event) {
 void EventWindow::refreshNow() {
   dirty_ = false;
   model_->refresh();
-  count_->setText(
-      (english_ ? QStringLiteral("%1 entries") : QStringLiteral("%1 Einträge")).arg(log_->size()));
+  const int shown = filter_->rowCount();
+  if (shown == log_->size()) {
+    count_->setText((english_ ? QStringLiteral("%1 entries") : QStringLiteral("%1 Einträge"))
+                        .arg(log_->size()));
+  } else {
+    count_->setText(
+        (english_ ? QStringLiteral("%1 of %2 entries") : QStringLiteral("%1 von %2 Einträgen"))
+            .arg(shown)
+            .arg(log_->size()));
+  }
+}
+
+void EventWindow::fillFilterLists() {
+  const int channel = std::max(0, channels_->currentIndex());
+  const int kind = std::max(0, kinds_->currentIndex());
+  channels_->clear();
+  channels_->addItem(tr2(english_, "alle", "all"));
+  for (int ch = 1; ch <= 4; ++ch) channels_->addItem(QString::number(ch));
+  kinds_->clear();
+  kinds_->addItem(tr2(english_, "alle", "all"));
+  for (const GroupText& g : kGroups) kinds_->addItem(tr2(english_, g.german, g.english));
+  channels_->setCurrentIndex(channel);
+  kinds_->setCurrentIndex(kind);
+  channels_->setAccessibleName(tr2(english_, "Kanal", "channel"));
+  kinds_->setAccessibleName(tr2(english_, "Art", "kind"));
+}
+
+void EventWindow::chooseChannel(int index) {
+  if (index < 0 || index > 4) return;
+  if (channels_->currentIndex() != index) channels_->setCurrentIndex(index);
+  filter_->setChannel(index - 1);
+  refreshNow();
+}
+
+void EventWindow::chooseKind(int index) {
+  if (index < 0 || index > int(std::size(kGroups))) return;
+  if (kinds_->currentIndex() != index) kinds_->setCurrentIndex(index);
+  filter_->setGroup(index == 0 ? std::nullopt
+                               : std::optional(kGroups[static_cast<std::size_t>(index - 1)].group));
+  refreshNow();
+}
+
+void EventWindow::openInTrend(int row) {
+  const QModelIndex index = filter_->index(row, 0);
+  if (!index.isValid()) return;
+  emit trendRequested(model_->event(filter_->mapToSource(index).row()).time);
 }
 
 void EventWindow::applyLanguage(bool english) {
   english_ = english;
   applyCaptions(this, kCaptions, english);
   model_->setEnglish(english);
+  fillFilterLists();
   table_->setAccessibleName(tr2(english, "Ereignisse", "events"));
   refreshNow();
 }
 
 void EventWindow::exportClick() {
-  const QString path = Modal::askFileName(this, FileQuestion::csvSave(english_));
-  if (path.isEmpty()) return;
-  if (!saveFileWhole(path, log_->toCsv(portName_ ? portName_() : QString()))) {
+  const QString port = portName_ ? portName_() : QString();
+  const std::optional<CsvSaveAnswer> answer = askCsvSave(
+      this, english_, csvFileName(port, QDateTime::currentDateTime(), QStringLiteral("events")));
+  if (!answer) return;
+  const QString path = answer->path;
+  if (!saveFileWhole(path, log_->toCsv(port, answer->dialect))) {
     Modal::showError(this,
                      tr2(english_, "Datei konnte nicht gespeichert werden", "could not save file"));
   }

@@ -31,14 +31,31 @@ std::optional<double> tripTime(double load) {
 
 }  // namespace characteristic
 
-std::vector<OperatingPoint> operatingPoints(const StatusReading& r) {
-  std::vector<OperatingPoint> points;
+std::array<std::optional<double>, 4> channelLoads(const StatusReading& r) {
+  std::array<std::optional<double>, 4> loads;
   for (int ch = 0; ch < r.channels(); ++ch) {
-    if (!r.channelOn(ch)) continue;
+    // Hundredths of an ampere over whole amperes.
+    if (r.channelOn(ch)) loads[ch] = double(r.present[ch]) / (100.0 * r.rated[ch]);
+  }
+  return loads;
+}
+
+std::vector<OperatingPoint> operatingPoints(
+    const StatusReading& r, const std::array<std::optional<double>, 4>& beforeTrip) {
+  std::vector<OperatingPoint> points;
+  const std::array<std::optional<double>, 4> loads = channelLoads(r);
+  for (int ch = 0; ch < r.channels(); ++ch) {
+    if (!loads[ch]) continue;
     OperatingPoint p;
     p.channel = ch;
-    // Hundredths of an ampere over whole amperes.
-    p.load = double(r.present[ch]) / (100.0 * r.rated[ch]);
+    p.load = *loads[ch];
+    if (r.tripped(ch)) {
+      // The present current of a tripped channel is gone; what tripped it is the load
+      // before.
+      p.tripped = true;
+      p.loadKnown = beforeTrip[ch].has_value();
+      if (p.loadKnown) p.load = *beforeTrip[ch];
+    }
     const double unclipped =
         characteristic::kAxisStartX + (p.load - 1.0) * characteristic::kUnitsPerMultiple;
     p.x = characteristic::loadX(p.load);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -37,9 +38,20 @@ struct OperatingPoint {
   double x = 0;     // drawing units, within the axis
   bool clipped = false;
   std::optional<double> tripSeconds;  // the fuse variants' staircase; never for the standard model
+  // The channel has tripped: the load is that of the last telegram before the trip
+  // (nullopt when none came before it).
+  bool tripped = false;
+  bool loadKnown = true;
+  // Below 1 × I_N, left of the current axis: listed beside the drawing, not on it.
+  bool belowAxis() const { return load < 1.0 || !loadKnown; }
 };
 
-// One point per switched-on channel of the reading.
-std::vector<OperatingPoint> operatingPoints(const StatusReading& reading);
+// One point per switched-on channel of the reading. `beforeTrip` holds each channel's
+// load of the last telegram before it tripped (nullopt: none seen); a tripped channel's
+// point stands at that load.
+std::vector<OperatingPoint> operatingPoints(
+    const StatusReading& reading, const std::array<std::optional<double>, 4>& beforeTrip = {});
+// Each switched-on channel's load in a reading, nullopt for the others.
+std::array<std::optional<double>, 4> channelLoads(const StatusReading& reading);
 
 }  // namespace zfuse

@@ -17,9 +17,10 @@ class QPushButton;
 namespace zfuse {
 
 // The trend plot, drawn with QPainter: the present current of each channel in percent of
-// its rated current (left axis) and the input voltage (right axis) over the chosen span,
-// one min/max range per pixel column, warnings and trips marked on the time axis. The
-// tooltip gives the amperes and volts under the mouse.
+// its rated current, and below it on a strip of its own with its own axis the input
+// voltage, over the chosen span, one min/max range per pixel column. Warnings and trips
+// are marked between the two, each with its channel's number, their lines behind the
+// data. A cursor (the mouse, or the arrow keys) shows every series' value at its moment.
 class TrendPlot : public QWidget {
   Q_OBJECT
 
@@ -30,6 +31,8 @@ class TrendPlot : public QWidget {
   qint64 span() const { return span_; }
   // A paused plot keeps the time its view ends at; new points are kept but not shown.
   void setPaused(bool paused);
+  // Paused with the view ending at `end`.
+  void pauseAt(qint64 end);
   bool paused() const { return pausedAt_.has_value(); }
   // The end of the time shown: now, or the moment of the pause.
   qint64 viewEnd() const;
@@ -37,8 +40,38 @@ class TrendPlot : public QWidget {
   // The clock the view follows; tests and measurements set their own.
   void setClock(std::function<qint64()> clock) { clock_ = std::move(clock); }
 
-  // Where the curves go, in widget coordinates.
+  // Where the currents go, in widget coordinates; the voltage's strip below them; the
+  // band between the two where the marks stand.
   QRect plotArea() const;
+  QRect voltageArea() const;
+  QRect markBand() const;
+
+  // The cursor: a moment the plot shows every series' value at; nullopt: none.
+  void setCursorAt(std::optional<qint64> ms);
+  std::optional<qint64> cursorAt() const { return cursor_; }
+  // The values at the cursor: the newest point at or before it, when it lies close
+  // enough (two columns, at least two seconds) to stand for that moment.
+  std::optional<TrendPoint> cursorPoint() const;
+  // The x of a moment in the plot, and the moment of an x.
+  double xOf(qint64 ms) const;
+  qint64 timeAt(double x) const;
+
+  // A mark as drawn: where, which, and the rectangle of its channel number (empty where
+  // a neighbour left no room for it).
+  struct DrawnMark {
+    double x;
+    TrendMark mark;
+    QRect label;
+  };
+  std::vector<DrawnMark> drawnMarks() const;
+  // The time axis' labels as drawn: the time, and the date on a second line where the
+  // span crosses midnight (at the first label and the first of each new day).
+  struct TimeLabel {
+    double x;
+    QString time;
+    QString date;
+  };
+  std::vector<TimeLabel> timeLabels() const;
   // What the plot shows of a series now, one range per pixel column.
   std::vector<ColumnRange> shownColumns(int series) const;
   // The newest values as text, for the tooltip's neighbours and assistive technology.
@@ -51,9 +84,12 @@ class TrendPlot : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   bool event(QEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QString legendText(int series) const;
+  void drawCursor(QPainter& painter) const;
   // The legend's entries and where they stand: sample 1 a line, 2 a triangle, 0 none.
   struct LegendEntry {
     QString text;
@@ -67,6 +103,7 @@ class TrendPlot : public QWidget {
   const TrendHistory* history_;
   qint64 span_ = 600'000;
   std::optional<qint64> pausedAt_;
+  std::optional<qint64> cursor_;
   std::function<qint64()> clock_;
   bool english_ = false;
 };
@@ -89,6 +126,9 @@ class TrendWindow : public QWidget {
   // The span list's entry `index` (0: 1 min ... 3: 24 h).
   void chooseSpan(int index);
   void setPaused(bool paused);
+  // Shown, paused at `time` (the view's span kept, the moment at its middle or as near
+  // the end as the present allows), the cursor on it; for an entry of the event log.
+  void showMoment(qint64 ms);
 
   TrendHistory& history() { return history_; }
   TrendPlot* plot() const { return plot_; }

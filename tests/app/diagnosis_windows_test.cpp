@@ -9,13 +9,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <cmath>
 #include <csignal>
 
 #include "app/languages.h"
@@ -26,6 +31,7 @@
 #include "tests/support/program_fixture.h"
 #include "windowkit/modal.h"
 #include "windowkit/svgpicture.h"
+#include "windows/csvquestion.h"
 #include "windows/eventwindow.h"
 #include "windows/grafik.h"
 #include "windows/trendwindow.h"
@@ -49,19 +55,25 @@ class Diagnosis : public test::ProgramFixture {
       return answer;
     };
     Modal::errorSeen = [this](const QString& text) { errors << text; };
+    resetCsvFolder();
   }
   void TearDown() override {
     Modal::fileAnswer = nullptr;
+    Modal::fileChoice = nullptr;
     Modal::errorSeen = nullptr;
+    resetCsvFolder();
     ProgramFixture::TearDown();
   }
   QAction* action(const char* name) { return control<QAction>(Form1, name); }
   QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-  // The third cell of every row: "model" for the header, the model or "gap".
+  // The third cell of every row: "model" for the header, the model or "gap"; the cells
+  // split at the separator of the file's dialect.
   QStringList rowKinds(const QString& file) {
     QStringList kinds;
-    for (const QByteArray& row : contentOf(file).split('\n')) {
-      if (!row.isEmpty()) kinds << QString::fromUtf8(row.split(',').value(2));
+    const QByteArray content = contentOf(file);
+    const char separator = content.startsWith("time;") ? ';' : ',';
+    for (const QByteArray& row : content.split('\n')) {
+      if (!row.isEmpty()) kinds << QString::fromUtf8(row.split(separator).value(2));
     }
     return kinds;
   }
@@ -200,7 +212,7 @@ TEST_F(Diagnosis, EventLogFillsWhileHiddenShowsNewestFirstAndExports) {
   answer = path("events.csv");
   Events->exportClick();
   const QByteArray csv = contentOf(answer);
-  EXPECT_TRUE(csv.startsWith("time,port,event,channel,on\r\n"));
+  EXPECT_TRUE(csv.startsWith("time,port,event,channel,on,i1_A,i2_A,i3_A,i4_A,uin_V\r\n"));
   EXPECT_GE(csv.count('\n'), 3);
   // Where a name is no file, the export is refused with a message.
   answer = dir.path();
@@ -333,7 +345,7 @@ TEST_F(Diagnosis, OperatingPointsOnTheCharacteristic) {
     const char* time;  // as drawn, German
   };
   const Case cases[] = {
-      {500, 110, ""},   // 0,5 × I_N: held at the start of the axis
+      {500, -1, ""},    // 0,5 × I_N: left of the axis, listed beside the drawing
       {1000, 110, ""},  // 1,0
       {1200, 180, ""},  // 1,2: no trip time yet
       {1500, 285, "3,16 s"}, {2500, 635, "0,1 s"},
@@ -352,6 +364,12 @@ TEST_F(Diagnosis, OperatingPointsOnTheCharacteristic) {
       r.present = {c.present, 100, 0, 0};
       Form2->showLoads(r);
       LoadMarker* m = Form2->marker(0);
+      if (c.drawingX < 0) {
+        EXPECT_FALSE(m->isVisible());
+        ASSERT_FALSE(Form2->legend()->entries().empty());
+        EXPECT_EQ(Form2->legend()->entries()[0].text, "1: 0,50 × I_N");
+        continue;
+      }
       ASSERT_TRUE(m->isVisible());
       EXPECT_NEAR(m->lineX(), picture.left() + c.drawingX * scale, 0.01) << c.present;
       EXPECT_EQ(m->timeText(), type == kTypeStandard ? "" : c.time) << c.present;
@@ -374,10 +392,17 @@ TEST_F(Diagnosis, OperatingPointsOnTheCharacteristic) {
 
 TEST_F(Diagnosis, LiveOperatingPointsFollowTheSimulator) {
   Form1->Kennlinie1Click();
-  ASSERT_TRUE(waitFor([] { return Form2->marker(0)->isVisible(); }));
-  for (int ch = 0; ch < 4; ++ch) EXPECT_TRUE(Form2->marker(ch)->isVisible()) << ch;
+  // Each channel on the curve or, below 1 × I_N, in the list beside it.
+  const auto shown = [](int ch) {
+    for (const LoadLegend::Entry& e : Form2->legend()->entries()) {
+      if (e.channel == ch && Form2->legend()->isVisible()) return true;
+    }
+    return Form2->marker(ch)->isVisible();
+  };
+  ASSERT_TRUE(waitFor([&] { return shown(0); }));
+  for (int ch = 0; ch < 4; ++ch) EXPECT_TRUE(shown(ch)) << ch;
   device->setFaults(sim::kSilence);
-  ASSERT_TRUE(waitFor([] { return !Form2->marker(0)->isVisible(); }, 4000));
+  ASSERT_TRUE(waitFor([&] { return !shown(0); }, 4000));
 }
 
 // The new windows in both languages: every caption fits, the windows fit the work
@@ -433,6 +458,310 @@ TEST_F(Diagnosis, WindowsInBothLanguagesFitAndAreReachedByKeyboard) {
   EXPECT_LE(Trend->width(), 640);
   EXPECT_GE(Trend->frameGeometry().left(), 0);
   EXPECT_GE(Trend->frameGeometry().top(), 0);
+}
+
+// The recording's save dialog proposes a name of port, date and time in the folder last
+// chosen, preselects the dialect of the window's language, and the main window shows the
+// recording without moving any of its controls.
+TEST_F(Diagnosis, RecordingProposesANameAndShowsItself) {
+  std::vector<QRect> before;
+  const QList<QWidget*> controls = Form1->centralWidget()->findChildren<QWidget*>();
+  for (const QWidget* w : controls) before.push_back(w->geometry());
+  QLabel* mark = Form1->recordingMark();
+  ASSERT_TRUE(mark);
+  EXPECT_FALSE(mark->isVisible());
+
+  answer = path("first.csv");
+  Form1->Aufzeichnungstarten1Click();
+  ASSERT_EQ(asked.size(), 1u);
+  const QFileInfo proposed(asked[0].proposedName);
+  EXPECT_EQ(proposed.absolutePath(), QDir::currentPath());
+  EXPECT_TRUE(QRegularExpression("^zfuse-COM1-\\d{4}-\\d\\d-\\d\\d-\\d{6}\\.csv$")
+                  .match(proposed.fileName())
+                  .hasMatch())
+      << proposed.fileName().toStdString();
+  EXPECT_EQ(asked[0].preselected, FileQuestion::kCsvSemicolon);  // German window
+  ASSERT_TRUE(Form1->recording().active());
+  EXPECT_TRUE(mark->isVisible());
+  EXPECT_EQ(mark->text(), "● Aufzeichnung");
+  EXPECT_EQ(mark->toolTip(), answer);
+  EXPECT_TRUE(action("Aufzeichnungstarten1")->isChecked());
+  std::vector<QRect> during;
+  for (const QWidget* w : controls) during.push_back(w->geometry());
+  EXPECT_EQ(during, before);
+  EXPECT_EQ(Form1->centralWidget()->size(), QSize(1031, 317));
+  Form1->Aufzeichnungbeenden1Click();
+  EXPECT_FALSE(mark->isVisible());
+  EXPECT_FALSE(action("Aufzeichnungstarten1")->isChecked());
+  EXPECT_TRUE(contentOf(answer).startsWith("time;port;model;i1_A;"));
+
+  // English: the comma dialect preselected, the folder of the last answer proposed; the
+  // operator picks the spreadsheet dialect all the same.
+  Form1->englischClick();
+  Modal::fileChoice = [this](const FileQuestion& q) {
+    asked.push_back(q);
+    return FileChoice{path("second.csv"), FileQuestion::kCsvSemicolon};
+  };
+  Form1->Aufzeichnungstarten1Click();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(QFileInfo(asked[1].proposedName).absolutePath(), dir.path());
+  EXPECT_EQ(asked[1].preselected, FileQuestion::kCsvComma);
+  EXPECT_EQ(Form1->recording().dialect(), CsvDialect::Semicolon);
+  EXPECT_EQ(mark->text(), "● recording");
+  Form1->Aufzeichnungbeenden1Click();
+  EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST(CsvFileName, PortDateAndTimeWithoutCharactersFileNamesShouldNotHold) {
+  const QDateTime time(QDate(2026, 12, 10), QTime(14, 3, 7));
+  EXPECT_EQ(csvFileName("COM1", time), "zfuse-COM1-2026-12-10-140307.csv");
+  EXPECT_EQ(csvFileName("COM11", time, "events"), "zfuse-COM11-events-2026-12-10-140307.csv");
+  EXPECT_EQ(csvFileName("/dev/tty:S0 x", time), "zfuse-_dev_tty_S0_x-2026-12-10-140307.csv");
+}
+
+// Telegrams fed into the status path: channel 4 warns, then trips; the connection goes.
+void feedTripOfChannel4() {
+  sim::Measurements m;
+  m.rated = {10, 10, 10, 10};
+  m.present = {420, 100, 0, 1620};
+  m.uin = 2381;
+  for (const uint8_t bits : {uint8_t(0x00), uint8_t(0x40), uint8_t(0x80)}) {
+    m.channelBits = bits;
+    if (bits == 0x80) m.present[3] = 0;
+    const std::vector<uint8_t> t = sim::statusTelegram(kType4ch10A, m);
+    Form1->monitor().feed(t.data(), t.size());
+  }
+}
+
+// Each entry keeps its telegram's values (tooltip), the filters narrow the table, and
+// Enter on an entry opens the trend paused at its moment with the cursor on it.
+TEST_F(Diagnosis, EventLogKeepsValuesFiltersAndOpensTheTrend) {
+  feedTripOfChannel4();
+  Form1->monitor().watchdogTick();  // no byte for a second: the connection is lost
+  Form1->monitor().watchdogTick();
+  Form1->Ereignisse1Click();
+  QTableView* table = Events->table();
+  ASSERT_TRUE(waitFor([&] { return table->model()->rowCount() == Form1->eventLog().size(); }));
+  const EventLog& log = Form1->eventLog();
+  ASSERT_GE(log.size(), 3);
+
+  struct Case {
+    int channel, kind;  // list entries
+    QStringList events;
+  };
+  const Case cases[] = {
+      {4, 0, {"Kanal 4 ausgelöst", "Überstrom Kanal 4", "Überstrom Kanal 4"}},
+      {4, 1, {"Kanal 4 ausgelöst"}},
+      {0, 2, {"Überstrom Kanal 4", "Überstrom Kanal 4"}},
+      {1, 0, {}},
+  };
+  for (const Case& c : cases) {
+    Events->chooseChannel(c.channel);
+    Events->chooseKind(c.kind);
+    QStringList shown;
+    for (int row = 0; row < table->model()->rowCount(); ++row) {
+      shown << table->model()->index(row, 1).data().toString();
+    }
+    EXPECT_EQ(shown, c.events) << c.channel << " " << c.kind;
+  }
+  if (log.at(0).kind == DeviceEvent::Kind::ConnectionLost) {
+    Events->chooseChannel(0);
+    Events->chooseKind(5);
+    ASSERT_EQ(table->model()->rowCount(), 1);
+    EXPECT_FALSE(table->model()->index(0, 1).data(Qt::ToolTipRole).isValid());
+  }
+  Events->chooseChannel(4);
+  Events->chooseKind(1);
+  ASSERT_EQ(table->model()->rowCount(), 1);
+  EXPECT_EQ(table->model()->index(0, 0).data(Qt::ToolTipRole).toString(),
+            "Kanal 1: 4,20 A\nKanal 2: 1,00 A\nKanal 3: 0,00 A\nKanal 4: 0,00 A\nUin: 23,81 V");
+  EXPECT_TRUE(Events->findChild<QLabel*>("anzahl")->text().startsWith("1 von "));
+
+  // The filters are reached with Tab, before the table and the export button.
+  Events->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Events));
+  QStringList reached;
+  for (int i = 0; i < 5; ++i) {
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : Events,
+                    Qt::Key_Tab);
+    if (QApplication::focusWidget()) reached << QApplication::focusWidget()->objectName();
+  }
+  for (const char* name : {"kanal", "art", "liste", "exportieren"})
+    EXPECT_TRUE(reached.contains(name)) << name;
+
+  const qint64 moment = log.at(0).kind == DeviceEvent::Kind::Trip
+                            ? log.at(0).time.toMSecsSinceEpoch()
+                            : log.at(1).time.toMSecsSinceEpoch();
+  table->setFocus();
+  table->setCurrentIndex(table->model()->index(0, 0));
+  QTest::keyClick(table, Qt::Key_Return);
+  ASSERT_TRUE(Trend->isVisible());
+  EXPECT_TRUE(Trend->plot()->paused());
+  EXPECT_TRUE(control<QPushButton>(Trend, "anhalten")->isChecked());
+  ASSERT_TRUE(Trend->plot()->cursorAt().has_value());
+  EXPECT_EQ(*Trend->plot()->cursorAt(), moment);
+  const qint64 t1 = Trend->plot()->viewEnd();
+  EXPECT_TRUE(moment <= t1 && moment > t1 - Trend->plot()->span());
+  // The cursor shows the values the history holds at that moment.
+  const std::optional<TrendPoint> at = Trend->plot()->cursorPoint();
+  ASSERT_TRUE(at.has_value());
+  EXPECT_FLOAT_EQ(at->value[0], 42.0F);
+  EXPECT_FLOAT_EQ(at->value[kTrendVoltage], 23.81F);
+}
+
+// The trend: the voltage on its own strip below the currents, marks labelled with their
+// channel, dates where the span crosses midnight, and a cursor the arrow keys move.
+TEST_F(Diagnosis, TrendSeparatesVoltageLabelsMarksAndHasACursor) {
+  // Half a minute before local midnight.
+  const QDateTime midnight(QDate(2026, 12, 11), QTime(0, 0));
+  qint64 now = midnight.toMSecsSinceEpoch() - 30'000;
+  Trend->setClock([&] { return now; });
+  Trend->history().clear();
+  StatusReading r;
+  r.type = kType4ch10A;
+  r.rated = {10, 10, 10, 10};
+  for (int i = 0; i < 600; ++i, now += 100) {
+    r.present = {uint16_t(i), 500, 0, 1000};
+    r.uin = uint16_t(2300 + i % 200);
+    Trend->addReading(r);
+    if (i == 200) Trend->addEvent({QDateTime(), DeviceEvent::Kind::Warning, 3, true});
+    if (i == 400) Trend->addEvent({QDateTime(), DeviceEvent::Kind::Trip, 1, true});
+  }
+  Form1->Verlauf1Click();
+  Trend->chooseSpan(0);
+  TrendPlot* plot = Trend->plot();
+  const QRect currents = plot->plotArea(), volts = plot->voltageArea(), band = plot->markBand();
+  EXPECT_GT(volts.top(), currents.bottom());
+  EXPECT_FALSE(volts.intersects(currents));
+  EXPECT_EQ(volts.left(), currents.left());
+  EXPECT_EQ(volts.width(), currents.width());
+
+  const std::vector<TrendPlot::DrawnMark> marks = plot->drawnMarks();
+  ASSERT_EQ(marks.size(), 2u);
+  for (const TrendPlot::DrawnMark& m : marks) {
+    EXPECT_FALSE(m.label.isEmpty());
+    EXPECT_TRUE(band.contains(m.label.center()));
+  }
+  EXPECT_EQ(marks[0].mark.channel, 3);
+  EXPECT_FALSE(marks[0].mark.trip);
+  EXPECT_EQ(marks[1].mark.channel, 1);
+
+  // The minute crosses midnight: the first label and the first of the new day carry dates.
+  QStringList dates;
+  for (const TrendPlot::TimeLabel& l : plot->timeLabels()) {
+    if (!l.date.isEmpty()) dates << l.date;
+  }
+  EXPECT_EQ(dates, (QStringList{"10.12.", "11.12."}));
+  Form1->englischClick();
+  dates.clear();
+  for (const TrendPlot::TimeLabel& l : plot->timeLabels()) {
+    if (!l.date.isEmpty()) dates << l.date;
+  }
+  EXPECT_EQ(dates, (QStringList{"10 Dec", "11 Dec"}));
+
+  // The cursor: End puts it on the newest moment, Left moves it a column back; its values
+  // are those of the history there.
+  plot->setFocus();
+  QTest::keyClick(plot, Qt::Key_End);
+  ASSERT_TRUE(plot->cursorAt().has_value());
+  const qint64 end = *plot->cursorAt();
+  QTest::keyClick(plot, Qt::Key_Left);
+  const qint64 column = plot->span() / plot->plotArea().width();
+  EXPECT_EQ(*plot->cursorAt(), end - column);
+  for (int i = 0; i < 9; ++i) QTest::keyClick(plot, Qt::Key_Left, Qt::ShiftModifier);
+  EXPECT_EQ(*plot->cursorAt(), end - column - 90 * column);
+  const std::optional<TrendPoint> p = plot->cursorPoint();
+  const std::optional<TrendPoint> expected = Trend->history().pointAt(*plot->cursorAt());
+  ASSERT_TRUE(p && expected);
+  EXPECT_EQ(p->ms, expected->ms);
+  EXPECT_EQ(p->value, expected->value);
+  EXPECT_TRUE(plot->accessibleDescription().contains("cursor"))
+      << plot->accessibleDescription().toStdString();
+  // The pointer moves the cursor too.
+  const QPointF middle(currents.left() + currents.width() / 2, currents.center().y());
+  QMouseEvent move(QEvent::MouseMove, middle, plot->mapToGlobal(middle), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(plot, &move);
+  ASSERT_TRUE(plot->cursorAt().has_value());
+  EXPECT_NEAR(double(*plot->cursorAt()), double(plot->viewEnd() + 1 - plot->span() / 2),
+              double(2 * column));
+}
+
+// The operating points at any load, in both languages: left of the axis they are listed
+// beside the drawing; on the curve their labels cover neither each other nor the
+// drawing's texts; a tripped channel keeps the load that tripped it.
+TEST_F(Diagnosis, OperatingPointsReadAtAnyLoad) {
+  struct Case {
+    double load;
+    bool tripped;
+    const char *german, *english;  // channel 1's label
+    double drawingX;               // -1: in the list beside the drawing
+    const char* time;              // German
+  };
+  const Case cases[] = {
+      {0.0, false, "1: 0,00 × I_N", "1: 0.00 × I_N", -1, ""},
+      {0.3, false, "1: 0,30 × I_N", "1: 0.30 × I_N", -1, ""},
+      {0.99, false, "1: 0,99 × I_N", "1: 0.99 × I_N", -1, ""},
+      {1.0, false, "1: 1,00 × I_N", "1: 1.00 × I_N", 110, ""},
+      {1.2, false, "1: 1,20 × I_N", "1: 1.20 × I_N", 180, ""},
+      {1.62, true, "1: ausgelöst bei 1,62 × I_N", "1: tripped at 1.62 × I_N", 327, "0,316 s"},
+      {4.0, false, "1: 4,00 × I_N", "1: 4.00 × I_N", 870, "0,01 s"},
+  };
+  Form1->Kennlinie1Click();
+  const QRectF picture = Form2->findChild<SvgPicture*>("Image2")->pictureRect();
+  const double scale = picture.width() / 903.0;
+  for (const bool english : {false, true}) {
+    english ? Form1->englischClick() : Form1->deutschClick();
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(c.load) + (english ? " en" : " de"));
+      // The other channels crowd round the same load, so that their labels compete.
+      StatusReading r;
+      r.type = kType4ch10A;
+      r.rated = {10, 10, 10, 10};
+      for (int ch = 0; ch < 4; ++ch)
+        r.present[ch] = uint16_t(std::lround((c.load + 0.01 * ch) * 1000));
+      Form2->setLive(false);
+      Form2->setLive(true);
+      Form2->showLoads(r);
+      if (c.tripped) {
+        r.channelBits = 0x02;
+        r.present[0] = 0;
+        Form2->showLoads(r);
+      }
+      LoadMarker* m = Form2->marker(0);
+      const QString label = QString::fromUtf8(english ? c.english : c.german);
+      if (c.drawingX < 0) {
+        EXPECT_FALSE(m->isVisible());
+        ASSERT_FALSE(Form2->legend()->entries().empty());
+        EXPECT_EQ(Form2->legend()->entries()[0].text, label);
+        EXPECT_TRUE(Form2->legend()->isVisible());
+      } else {
+        ASSERT_TRUE(m->isVisible());
+        EXPECT_EQ(m->label(), label);
+        EXPECT_NEAR(m->lineX(), picture.left() + c.drawingX * scale, 0.6);
+        QString time = QString::fromUtf8(c.time);
+        if (english) time.replace(',', '.');
+        EXPECT_EQ(m->timeText(), time);
+      }
+      // No label covers another, a text of the drawing or the list; all in the window.
+      std::vector<QRect> labels;
+      for (int ch = 0; ch < 4; ++ch) {
+        LoadMarker* marker = Form2->marker(ch);
+        if (!marker->isVisible()) continue;
+        labels.push_back(marker->labelRect());
+        if (!marker->timeRect().isEmpty()) labels.push_back(marker->timeRect());
+      }
+      if (Form2->legend()->isVisible()) labels.push_back(Form2->legend()->geometry());
+      for (std::size_t i = 0; i < labels.size(); ++i) {
+        EXPECT_TRUE(Form2->rect().contains(labels[i]));
+        for (std::size_t j = i + 1; j < labels.size(); ++j) {
+          EXPECT_FALSE(labels[i].intersects(labels[j])) << i << " " << j;
+        }
+        for (const QRect& text : Form2->drawingTexts())
+          EXPECT_FALSE(labels[i].intersects(text)) << i;
+      }
+    }
+  }
 }
 
 }  // namespace

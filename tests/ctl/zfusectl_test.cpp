@@ -37,6 +37,10 @@ const QDateTime kTime(QDate(2026, 12, 10), QTime(14, 3, 7, 25), QTimeZone(3600))
 TEST(ZfusectlOutput, EveryFormatCarriesTheNumbers) {
   const StatusReading r = exampleReading();
   EXPECT_EQ(isoTime(kTime), "2026-12-10T14:03:07.025+01:00");
+  EXPECT_EQ(isoTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), QTimeZone(0))),
+            "2026-01-02T03:04:05.006+00:00");
+  EXPECT_EQ(isoTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), QTimeZone(-12600))),
+            "2026-01-02T03:04:05.006-03:30");
   EXPECT_EQ(textLine(kTime, "COM1", r),
             "2026-12-10T14:03:07.025+01:00  COM1  4ch10a  "
             "ch1 1.23 A (max 2.00 A, rated 6 A) WARNING  ch2 0.50 A (max 0.50 A, rated 10 A)  "
@@ -120,6 +124,25 @@ TEST_F(Zfusectl, WrongCheckBytesAreCountedNotPrinted) {
       << r.err.toStdString();
 }
 
+// The spreadsheet dialect: the same header with units, semicolons, decimal commas.
+TEST_F(Zfusectl, CsvDialectForSpreadsheets) {
+  startDevice(0x17);
+  const Result r = run({"status", "--port", "COM1", "--count", "2", "--format", "csv",
+                        "--csv-dialect", "semicolon"});
+  ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+  const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_EQ(lines[0], csvHeader(CsvDialect::Semicolon));
+  EXPECT_TRUE(lines[0].startsWith("time;port;model;i1_A;i1_max_A;i1_rated_A;"));
+  for (const QString& row : lines.mid(1)) {
+    const QStringList cells = row.split(';');
+    EXPECT_EQ(cells.size(), lines[0].count(';') + 1);
+    EXPECT_TRUE(cells.value(15).contains(QRegularExpression("^[0-9]+,[0-9]{2}$")))
+        << row.toStdString();  // uin_V
+    EXPECT_FALSE(cells.mid(1).join(';').contains('.')) << row.toStdString();
+  }
+}
+
 TEST_F(Zfusectl, ExitCodesOfBadUsageAndPorts) {
   const struct {
     QStringList args;
@@ -135,6 +158,8 @@ TEST_F(Zfusectl, ExitCodesOfBadUsageAndPorts) {
       {{"status", "--port", "COM1", "--seconds", "x"}, 2, "--seconds"},
       {{"status", "--port", "COM1", "--format", "xml"}, 2, "unknown format"},
       {{"status", "--port", "COM1", "--summary"}, 2, "--summary"},
+      {{"status", "--port", "COM1", "--csv-dialect", "semicolon"}, 2, "goes with status --format"},
+      {{"status", "--port", "COM1", "--format", "csv", "--csv-dialect", "tab"}, 2, "unknown CSV"},
       {{"status", "--port", "COM1", "--bogus"}, 2, "Unknown option"},
       {{"ports", "--port", "COM1"}, 2, "no options"},
       {{"write", "--port", "COM1"}, 2, "needs one configuration file"},

@@ -37,6 +37,13 @@ DeviceEvent ev(Kind kind, int channel, bool on = true) {
   return DeviceEvent{kTime, kind, channel, on};
 }
 
+// What happened, without the values the telegram carried.
+DeviceEvent withoutValues(DeviceEvent e) {
+  e.present = {-1, -1, -1, -1};
+  e.uin = -1;
+  return e;
+}
+
 TEST(EventDetector, LampSequencesBecomeEvents) {
   const std::vector<Case> cases = {
       {"all lamps out: nothing", {lamps(0), lamps(0)}, {}},
@@ -69,7 +76,7 @@ TEST(EventDetector, LampSequencesBecomeEvents) {
     detector.setClock([] { return kTime; });
     std::vector<DeviceEvent> seen;
     QObject::connect(&detector, &EventDetector::occurred,
-                     [&](const DeviceEvent& e) { seen.push_back(e); });
+                     [&](const DeviceEvent& e) { seen.push_back(withoutValues(e)); });
     for (const Step& step : c.steps) {
       if (step) {
         detector.reading(*step);
@@ -121,15 +128,82 @@ TEST(EventLog, ExportsCsvOldestFirst) {
   log.append(DeviceEvent{kTime.addMSecs(1500), Kind::Trip, 3, false});
   const QByteArray zone = isoTime(kTime).mid(23).toUtf8();  // the local offset
   EXPECT_EQ(log.toCsv("COM2"),
-            "time,port,event,channel,on\r\n"
+            "time,port,event,channel,on,i1_A,i2_A,i3_A,i4_A,uin_V\r\n"
             "2026-12-11T03:04:05.006" +
                 zone +
-                ",COM2,warning,1,1\r\n"
+                ",COM2,warning,1,1,,,,,\r\n"
                 "2026-12-11T03:04:05.006" +
                 zone +
-                ",COM2,connection_lost,,1\r\n"
+                ",COM2,connection_lost,,1,,,,,\r\n"
                 "2026-12-11T03:04:06.506" +
-                zone + ",COM2,trip,4,0\r\n");
+                zone + ",COM2,trip,4,0,,,,,\r\n");
+}
+
+}  // namespace
+}  // namespace zfuse
+
+namespace zfuse {
+namespace {
+
+// An entry keeps the currents and the voltage of the telegram that raised it; entries no
+// telegram raised keep none. Exported in both dialects.
+TEST(EventDetector, EntriesKeepTheValuesOfTheirTelegram) {
+  EventDetector detector;
+  detector.setClock([] { return kTime; });
+  std::vector<DeviceEvent> seen;
+  QObject::connect(&detector, &EventDetector::occurred,
+                   [&](const DeviceEvent& e) { seen.push_back(e); });
+  StatusReading r = lamps(0);
+  r.rated = {10, 0, 6, 2};  // channel 2 switched off
+  r.present = {420, 0, 162, 5};
+  r.uin = 2381;
+  detector.reading(r);
+  r.channelBits = 0x80;  // channel 4 trips
+  r.present = {420, 0, 162, 0};
+  detector.reading(r);
+  detector.silence();
+  detector.configurationWritten();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].kind, Kind::Trip);
+  EXPECT_EQ(seen[0].present, (std::array<int, 4>{420, -1, 162, 0}));
+  EXPECT_EQ(seen[0].uin, 2381);
+  for (const DeviceEvent& e : {seen[1], seen[2]}) {
+    EXPECT_FALSE(e.hasValues());
+    EXPECT_EQ(e.present, (std::array<int, 4>{-1, -1, -1, -1}));
+  }
+
+  EventLog log;
+  log.append(seen[0]);
+  log.append(seen[1]);
+  const QByteArray zone = isoTime(kTime).mid(23).toUtf8();
+  EXPECT_EQ(log.toCsv("COM1"),
+            "time,port,event,channel,on,i1_A,i2_A,i3_A,i4_A,uin_V\r\n"
+            "2026-12-11T03:04:05.006" +
+                zone +
+                ",COM1,trip,4,1,4.20,,1.62,0.00,23.81\r\n"
+                "2026-12-11T03:04:05.006" +
+                zone + ",COM1,connection_lost,,1,,,,,\r\n");
+  EXPECT_EQ(log.toCsv("COM;1", CsvDialect::Semicolon),
+            "time;port;event;channel;on;i1_A;i2_A;i3_A;i4_A;uin_V\r\n"
+            "2026-12-11T03:04:05.006" +
+                zone +
+                ";\"COM;1\";trip;4;1;4,20;;1,62;0,00;23,81\r\n"
+                "2026-12-11T03:04:05.006" +
+                zone + ";\"COM;1\";connection_lost;;1;;;;;\r\n");
+}
+
+TEST(DeviceEvent, EveryKindBelongsToOneFilterGroup) {
+  using Group = DeviceEvent::Group;
+  const std::pair<Kind, Group> cases[] = {
+      {Kind::Trip, Group::Trip},
+      {Kind::Warning, Group::Warning},
+      {Kind::PowerGoodLow, Group::Voltage},
+      {Kind::HardwareFault, Group::DeviceFault},
+      {Kind::ConnectionLost, Group::Connection},
+      {Kind::ConnectionBack, Group::Connection},
+      {Kind::ConfigurationWritten, Group::Configuration},
+  };
+  for (const auto& [kind, group] : cases) EXPECT_EQ(ev(kind, -1).group(), group);
 }
 
 }  // namespace

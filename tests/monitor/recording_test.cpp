@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <csignal>
@@ -190,6 +191,112 @@ TEST_F(Recording, NamesThatAreNoRegularFileAreRefusedUntouched) {
   recording.stop();
   EXPECT_EQ(contentOf(path("real.csv")), csvHeader().toUtf8() + "\r\n");
   EXPECT_TRUE(QFileInfo(path("to-real")).isSymLink());
+}
+
+// A CSV reader as a spreadsheet applies it: cells split at the separator outside quotes,
+// numbers read in the locale of the dialect.
+QList<QStringList> readCsv(const QByteArray& file, QChar separator) {
+  QList<QStringList> rows;
+  for (const QString& line : QString::fromUtf8(file).split(QStringLiteral("\r\n"))) {
+    if (line.isEmpty()) continue;
+    QStringList cells{QString()};
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+      const QChar c = line[i];
+      if (c == QLatin1Char('"')) {
+        if (quoted && i + 1 < line.size() && line[i + 1] == QLatin1Char('"')) {
+          cells.back() += c;
+          ++i;
+        } else {
+          quoted = !quoted;
+        }
+      } else if (c == separator && !quoted) {
+        cells << QString();
+      } else {
+        cells.back() += c;
+      }
+    }
+    rows << cells;
+  }
+  return rows;
+}
+
+// Both dialects read back in the locale that goes with them give the same numbers, under
+// the same header with units; the time keeps the local offset.
+TEST_F(Recording, BothDialectsReadBackInTheirLocale) {
+  struct Case {
+    CsvDialect dialect;
+    QChar separator;
+    QLocale locale;
+  };
+  const Case cases[] = {{CsvDialect::Comma, QLatin1Char(','), QLocale::c()},
+                        {CsvDialect::Semicolon, QLatin1Char(';'), QLocale(QLocale::German)}};
+  const QDateTime winter(QDate(2026, 12, 10), QTime(14, 3, 7, 25), QTimeZone(3600));
+  const QDateTime summer(QDate(2026, 7, 1), QTime(9, 0, 0, 5), QTimeZone(7200));
+  recording.setPortName([] { return QStringLiteral("COM;1,a"); });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.separator.toLatin1());
+    const QString file = path(c.dialect == CsvDialect::Comma ? "comma.csv" : "semicolon.csv");
+    ASSERT_TRUE(recording.start(file, c.dialect));
+    recording.record(winter, reading(kType4ch10A, {6, 10, 10, 2}, 0x80));
+    recording.record(summer, reading(kType2ch6A, {6, 6, 0, 0}));
+    recording.stop();
+    const QList<QStringList> rows = readCsv(contentOf(file), c.separator);
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0].join(QLatin1Char('|')),
+              "time|port|model|i1_A|i1_max_A|i1_rated_A|i2_A|i2_max_A|i2_rated_A|i3_A|i3_max_A|"
+              "i3_rated_A|i4_A|i4_max_A|i4_rated_A|uin_V|uin_min_V|warning1|tripped1|warning2|"
+              "tripped2|warning3|tripped3|warning4|tripped4|power_good_low|hardware_fault");
+    for (const QStringList& row : rows) EXPECT_EQ(row.size(), rows[0].size());
+    EXPECT_EQ(rows[1][0], "2026-12-10T14:03:07.025+01:00");
+    EXPECT_EQ(rows[2][0], "2026-07-01T09:00:00.005+02:00");
+    EXPECT_EQ(rows[1][1], "COM;1,a");
+    const auto number = [&](const QString& cell) {
+      bool ok = false;
+      const double v = c.locale.toDouble(cell, &ok);
+      EXPECT_TRUE(ok) << cell.toStdString();
+      return v;
+    };
+    EXPECT_DOUBLE_EQ(number(rows[1][3]), 1.23);   // i1_A
+    EXPECT_DOUBLE_EQ(number(rows[1][4]), 2.00);   // i1_max_A
+    EXPECT_DOUBLE_EQ(number(rows[1][12]), 10.0);  // i4_A
+    EXPECT_DOUBLE_EQ(number(rows[1][15]), 24.0);  // uin_V
+    EXPECT_DOUBLE_EQ(number(rows[1][16]), 23.5);  // uin_min_V
+    EXPECT_EQ(rows[1][24], "1");                  // tripped4
+    EXPECT_EQ(rows[2][9], "");                    // channel 3 of a two-channel fuse
+  }
+}
+
+// A folder removed under a running recording (a stick's folder deleted, a cleanup job):
+// the next look notices the file has no name any more and stops as a full disk does.
+TEST_F(Recording, FileThatLostItsNameStopsTheRecording) {
+  QDir(dir.path()).mkdir("day");
+  const QString file = path("day/rec.csv");
+  ASSERT_TRUE(recording.start(file));
+  std::vector<StatusRecording::Error> failures;
+  QObject::connect(&recording, &StatusRecording::failed,
+                   [&](StatusRecording::Error e) { failures.push_back(e); });
+  const StatusReading r = reading(kType4ch10A, {6, 10, 10, 2});
+  recording.record(kTime, r);
+  recording.tick(kTime.addMSecs(500));
+  EXPECT_TRUE(recording.active());
+  ASSERT_TRUE(QDir(path("day")).removeRecursively());
+  recording.record(kTime.addMSecs(600), r);
+  recording.tick(kTime.addMSecs(1000));
+  EXPECT_FALSE(recording.active());
+  EXPECT_EQ(failures, std::vector{StatusRecording::Error::FileLost});
+  EXPECT_FALSE(QFile::exists(path("day")));  // nothing made anew
+
+  // Another file put in its place is no longer the recording's file either.
+  ASSERT_TRUE(recording.start(path("swap.csv")));
+  ASSERT_TRUE(QFile::rename(path("swap.csv"), path("swap-old.csv")));
+  QFile other(path("swap.csv"));
+  ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+  other.close();
+  recording.tick(kTime);
+  EXPECT_FALSE(recording.active());
+  EXPECT_EQ(recording.error(), StatusRecording::Error::FileLost);
+  EXPECT_EQ(contentOf(path("swap.csv")), QByteArray());
 }
 
 }  // namespace
