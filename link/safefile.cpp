@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <cerrno>
@@ -23,6 +22,13 @@ constexpr int kMaxLinks = 40;
 bool isFolder(const QString& path) {
   struct stat st {};
   return ::stat(localName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The folder part of an absolute path, by its characters alone (the toolkit's path
+// classes would spell a kept byte anew).
+QString folderOf(const QString& path) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 bool saveThrough(QSaveFile& file, const QByteArray& bytes) {
@@ -67,13 +73,18 @@ bool saveUnderStandIn(const QString& target, const QByteArray& bytes) {
 
 QString wholeFileTarget(const QString& path) {
   if (path.isEmpty()) return {};
-  QString current = QFileInfo(path).absoluteFilePath();
+  QString current = path;
+  if (!current.startsWith(QLatin1Char('/'))) {
+    char here[4096];
+    if (::getcwd(here, sizeof here) == nullptr) return {};
+    current = nameFromBytes(QByteArray(here)) + QLatin1Char('/') + current;
+  }
   for (int hops = 0; hops <= kMaxLinks; ++hops) {
     struct stat st {};
     const QByteArray name = localName(current);
     if (::lstat(name.constData(), &st) != 0) {
       // A new name: its folder must exist (and be a folder).
-      return isFolder(QFileInfo(current).absolutePath()) ? current : QString();
+      return isFolder(folderOf(current)) ? current : QString();
     }
     if (S_ISREG(st.st_mode)) return current;
     if (!S_ISLNK(st.st_mode)) return {};
@@ -82,7 +93,8 @@ QString wholeFileTarget(const QString& path) {
     if (n <= 0) return {};
     const QString next = nameFromBytes(QByteArray(target, static_cast<qsizetype>(n)));
     // A relative target counts from the link's folder, as the kernel takes it.
-    current = QDir::cleanPath(QDir(QFileInfo(current).absolutePath()).absoluteFilePath(next));
+    current = QDir::cleanPath(
+        next.startsWith(QLatin1Char('/')) ? next : folderOf(current) + QLatin1Char('/') + next);
   }
   return {};
 }
