@@ -8,8 +8,11 @@ namespace {
 constexpr char16_t kKeptLow = 0xDC80;
 constexpr char16_t kKeptHigh = 0xDCFF;
 
-bool kept(QChar c) {
-  return c.unicode() >= kKeptLow && c.unicode() <= kKeptHigh;
+// Whether the character at `i` is a kept byte: a low surrogate of that range on its own,
+// not the second half of a character above U+FFFF (U+4A492 ends in U+DC92 as well).
+bool kept(QStringView name, qsizetype i) {
+  const char16_t c = name.at(i).unicode();
+  return c >= kKeptLow && c <= kKeptHigh && !(i > 0 && name.at(i - 1).isHighSurrogate());
 }
 
 // The length of the valid UTF-8 sequence at `i`, 0 when the byte there starts none: no
@@ -66,7 +69,7 @@ QByteArray localName(const QString& name) {
   bytes.reserve(name.size());
   qsizetype start = 0;
   for (qsizetype i = 0; i < name.size(); ++i) {
-    if (!kept(name.at(i))) continue;
+    if (!kept(name, i)) continue;
     bytes += QStringView(name).mid(start, i - start).toUtf8();
     bytes += static_cast<char>(name.at(i).unicode() - 0xDC00);
     start = i + 1;
@@ -78,11 +81,11 @@ QByteArray localName(const QString& name) {
 QString printableName(const QString& name) {
   QString text;
   text.reserve(name.size());
-  for (QChar c : name) {
-    if (kept(c)) {
-      text += QStringLiteral("\\x%1").arg(c.unicode() - 0xDC00, 2, 16, QLatin1Char('0'));
+  for (qsizetype i = 0; i < name.size(); ++i) {
+    if (kept(name, i)) {
+      text += QStringLiteral("\\x%1").arg(name.at(i).unicode() - 0xDC00, 2, 16, QLatin1Char('0'));
     } else {
-      text += c;
+      text += name.at(i);
     }
   }
   return text;
