@@ -123,6 +123,25 @@ int runStatus(const Invocation& o) {
   if (o.seconds > 0) {
     QTimer::singleShot(static_cast<int>(o.seconds * 1000), [] { QCoreApplication::quit(); });
   }
+  // A port that closes (an adapter pulled, its link removed) is said on standard error
+  // with the doctor's reason, and so is its return.
+  QTimer portWatch;
+  std::vector<bool> wasOpen(watched.size(), true);
+  QObject::connect(&portWatch, &QTimer::timeout, [&] {
+    for (std::size_t i = 0; i < watched.size(); ++i) {
+      const bool open = watched[i].monitor->connection().isOpen();
+      if (open == wasOpen[i]) continue;
+      wasOpen[i] = open;
+      const QByteArray port = watched[i].port.toUtf8();
+      if (open) {
+        std::fprintf(stderr, "zfusectl: %s is open again\n", port.constData());
+      } else {
+        std::fprintf(stderr, "zfusectl: %s closed, tried again every half second: %s\n",
+                     port.constData(), diagnosePort(watched[i].port).verdict.toUtf8().constData());
+      }
+    }
+  });
+  portWatch.start(kReopenPeriodMs);
   const auto endSignals = quitOnEndSignals();
   const int exitCode = QCoreApplication::exec();
   // The devices go offline at the broker before their ports close.

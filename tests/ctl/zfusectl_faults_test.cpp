@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -138,6 +140,54 @@ TEST_F(ZfusectlFaults, AnOptionOfOneValueGivenTwiceIsRefused) {
   // Ports and device ids are repeated by design.
   startDevice(kType4ch10A, 0, "COM2");
   EXPECT_EQ(run({"status", "--port", "COM1", "--port", "COM2", "--count", "1"}).exit, 0);
+}
+
+// How many files process `pid` has open that are `prefix`, or for "/dev/ttyS" any
+// standard port.
+int openFilesUnder(qint64 pid, const QString& prefix) {
+  int n = 0;
+  const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+  for (const QFileInfo& fd : fds.entryInfoList(QDir::System)) {
+    const QString target = fd.symLinkTarget();
+    // A terminal by its whole name ("/dev/pts/2" is not "/dev/pts/20"), ports by prefix.
+    if (prefix.endsWith(QLatin1String("ttyS")) ? target.startsWith(prefix) : target == prefix) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+TEST_F(ZfusectlFaults, ALinkRemovedDuringARunClosesThePortUntilItIsBack) {
+  const QString link = portLinkFolder() + QStringLiteral("/COM1");
+  const QString terminal = QString::fromStdString(device->slavePath());
+  QProcess p;
+  p.start(QStringLiteral(ZFUSECTL_BINARY), {"status", "--port", "COM1"});
+  ASSERT_TRUE(p.waitForReadyRead(5000));
+  // The simulator's own end of the terminal may be inherited as well: the port is one more.
+  const int whileOpen = openFilesUnder(p.processId(), terminal);
+  EXPECT_GE(whileOpen, 1);
+  QFile::remove(link);
+  QByteArray err;
+  for (int i = 0; i < 50 && !err.contains("closed"); ++i) {
+    p.waitForReadyRead(100);
+    err += p.readAllStandardError();
+  }
+  EXPECT_TRUE(err.contains("COM1 closed, tried again every half second: the link")) << err.data();
+  // Neither the simulator's terminal nor a standard port in its place.
+  EXPECT_EQ(openFilesUnder(p.processId(), terminal), whileOpen - 1);
+  EXPECT_EQ(openFilesUnder(p.processId(), QStringLiteral("/dev/ttyS")), 0);
+  ASSERT_TRUE(QFile::link(terminal, link));
+  for (int i = 0; i < 50 && !err.contains("open again"); ++i) {
+    p.waitForReadyRead(100);
+    err += p.readAllStandardError();
+  }
+  EXPECT_TRUE(err.contains("COM1 is open again")) << err.data();
+  EXPECT_EQ(openFilesUnder(p.processId(), terminal), whileOpen);
+  p.readAllStandardOutput();
+  EXPECT_TRUE(p.waitForReadyRead(3000));  // the telegrams are back
+  p.terminate();
+  ASSERT_TRUE(p.waitForFinished(5000));
+  EXPECT_EQ(p.exitCode(), 0);
 }
 
 // A signal that is waiting when the program starts ends it like a later one: in order,
