@@ -14,7 +14,8 @@ Installs the Debian packages the tool needs (once), builds it and starts the mai
 With no device attached, the bundled device simulator stands in on COM1; with a USB
 serial adapter attached (/dev/ttyUSB*, /dev/ttyACM*) and no simulator asked for, COM1
 leads to the adapter. Without a display the window is served over VNC on this machine
-only (localhost:5900, or the next free port; the port in use is printed).
+only (localhost:5900, or the next free port; the port and a password made for this run
+are printed).
 
   --sim          use the simulator even when an adapter is attached
   --model NAME   the simulated fuse (implies --sim): ${models[*]}
@@ -71,8 +72,11 @@ if [ "$use_sim" = auto ]; then
 fi
 
 # Every way out (window closed, Ctrl-C, SIGTERM, SIGHUP, the simulator or a VNC helper
-# ending) stops what was started here and removes the temporary folder.
-work=$(mktemp -d)
+# ending) stops what was started here and removes the temporary folder. Even a SIGKILL,
+# which leaves no time for that, takes them along: each is started with a parent-death
+# signal, which the kernel sends when this script ends.
+work=$(mktemp -d)  # for this user only
+child=(setpriv --pdeathsig TERM --)
 sim_pid=""
 tool_pid=""
 xvfb_pid=""
@@ -106,16 +110,30 @@ listening() {  # listening PORT: the addresses something listens on at that TCP 
   ss -ltnH "sport = :$1" | awk '{print $4}'
 }
 
+# A random secret of `$1` letters and digits.
+secret() {
+  local alphabet=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789 n out=""
+  for n in $(od -An -tu1 -N"$1" /dev/urandom); do out+=${alphabet:n%62:1}; done
+  printf '%s' "$out"
+}
+
 # Without a display the window is drawn on a virtual X display and served by a VNC
 # server that listens on the loopback address only, on the first free port from 5900.
-# Xvfb picks a free display number itself (-displayfd), so it never shares one. x11vnc
-# reads no ~/.x11vncrc that could open it wider, and serves IPv4 only: with IPv6 on, a
-# port taken on 127.0.0.1 would quietly leave it listening on [::1] alone, behind
-# another program's localhost.
+# Both are for this user only: the X display admits only clients that know a cookie made
+# for this run (in an authority file only this user can read), and the VNC server asks
+# for a password made for this run (in a file only this user can read; VNC takes 8
+# characters at the most). Xvfb picks a free display number itself (-displayfd), so it
+# never shares one. x11vnc reads no ~/.x11vncrc that could open it wider, and serves
+# IPv4 only: with IPv6 on, a port taken on 127.0.0.1 would quietly leave it listening on
+# [::1] alone, behind another program's localhost.
 serve_headless() {
-  local port p display=""
-  Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" \
-    >"$work/xvfb.out" 2>&1 &
+  local port p display="" cookie password
+  # The server takes every cookie in its authority file, whatever display it is filed
+  # under; the clients look theirs up by the display number, known once it runs.
+  cookie=$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')
+  xauth -q -f "$work/server.auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
+  "${child[@]}" Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -auth "$work/server.auth" \
+    3>"$work/display" >"$work/xvfb.out" 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
     display=$(cat "$work/display" 2>/dev/null || true)
@@ -128,10 +146,15 @@ serve_headless() {
     cat "$work/xvfb.out" >&2
     exit 1
   fi
+  export XAUTHORITY=$work/xauthority
+  xauth -q -f "$XAUTHORITY" add ":$display" MIT-MAGIC-COOKIE-1 "$cookie"
+  password=$(secret 8)
+  (umask 077 && printf '%s\n' "$password" >"$work/vnc.password")
   for p in $(seq 5900 5999); do
     [ -z "$(listening "$p")" ] || continue
-    x11vnc -display ":$display" -localhost -noipv6 -norc -rfbport "$p" -forever -shared \
-      -nopw -quiet >"$work/vnc.out" 2>&1 &
+    "${child[@]}" x11vnc -display ":$display" -auth "$XAUTHORITY" -localhost -noipv6 -norc \
+      -rfbport "$p" -forever -shared -passwdfile "$work/vnc.password" -quiet \
+      >"$work/vnc.out" 2>&1 &
     vnc_pid=$!
     for _ in $(seq 100); do
       grep -q "^PORT=$p\$" "$work/vnc.out" && break
@@ -160,6 +183,7 @@ serve_headless() {
   unset WAYLAND_DISPLAY QT_QPA_PLATFORM
   echo "No display: connect a VNC viewer to localhost:$port (this machine only; from"
   echo "another one: ssh -L $port:localhost:$port $(id -un)@$(hostname), then localhost:$port)."
+  echo "VNC password for this run: $password"
 }
 
 # wait_tool: waits for the tool, the simulator or a VNC helper to end; the exit status is
@@ -198,7 +222,7 @@ if [ "$use_sim" = no ]; then
     ln -sfn "$adapter" "$links/COM1"
     echo "COM1 now leads to $adapter ($links/COM1)."
   fi
-  build/app/zfuse &
+  "${child[@]}" build/app/zfuse &
   tool_pid=$!
   wait_tool
 fi
@@ -207,9 +231,12 @@ fi
 
 export XDG_CONFIG_HOME=$work/config
 mkfifo "$work/commands"
-build/zfuse-sim --link COM1 "${sim_args[@]}" <"$work/commands" >"$work/sim.out" 2>&1 &
+# Held open for writing first, so that the simulator's open of its standard input never
+# waits (a child waiting there would not yet have its parent-death signal), and kept
+# open so that its standard input stays open.
+exec 3<>"$work/commands"
+"${child[@]}" build/zfuse-sim --link COM1 "${sim_args[@]}" <"$work/commands" >"$work/sim.out" 2>&1 &
 sim_pid=$!
-exec 3>"$work/commands"  # keeps the simulator's standard input open
 slave=""
 for _ in $(seq 50); do
   slave=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
@@ -224,6 +251,6 @@ if [[ $slave != /dev/* ]]; then
 fi
 echo "Device simulator on $slave, linked as COM1."
 
-build/app/zfuse &
+"${child[@]}" build/app/zfuse &
 tool_pid=$!
 wait_tool

@@ -19,7 +19,9 @@
 #include "config/deviceconfig.h"
 #include "config/exchange.h"
 #include "config/messages.h"
+#include "ctl/output.h"
 #include "link/endsignals.h"
+#include "link/localnames.h"
 #include "link/safefile.h"
 #include "monitor/portdoctor.h"
 #include "monitor/statustelegram.h"
@@ -180,7 +182,7 @@ PortResult serve(const Invocation& o, const QString& port, const FileLines& line
   r.model = *model;
 
   const FileVerdict verdict = examineFileFor(lines, *model);
-  const QString file = o.file;
+  const QString file = printableName(o.file);
   switch (verdict.result) {
     case FileVerdict::Good:
       break;
@@ -275,14 +277,18 @@ PortResult serve(const Invocation& o, const QString& port, const FileLines& line
 
 void write(FILE* stream, const QString& text) {
   const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+  if (stream == stdout) {
+    writeOut(bytes);
+  } else {
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+  }
 }
 
 // A configuration file must be a regular file (links followed); anything else, a
 // folder, a FIFO or a device, is refused before it is opened.
 std::optional<QString> fileProblem(const QString& path, const Texts& t) {
   struct stat st {};
-  if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+  if (::stat(localName(path).constData(), &st) != 0) {
     return errno == ENOENT ? t.pick("no such file", "keine solche Datei")
                            : QString::fromLocal8Bit(std::strerror(errno));
   }
@@ -298,13 +304,14 @@ int runConfigCommand(const Invocation& o) {
   FileLines lines;
   if (o.command != Command::Read) {
     if (const auto problem = fileProblem(o.file, t)) {
-      write(stderr, QStringLiteral("zfusectl: %1: %2\n").arg(o.file, *problem));
+      write(stderr, QStringLiteral("zfusectl: %1: %2\n").arg(printableName(o.file), *problem));
       return kFileRejected;
     }
-    lines = readFileLines(QFile::encodeName(o.file).toStdString());
+    lines = readFileLines(localName(o.file).toStdString());
   }
 
-  std::atomic<bool> stop{false};
+  // A signal that came before the start ends every exchange before it begins.
+  std::atomic<bool> stop{endSignalArrived()};
   std::vector<PortResult> results(static_cast<std::size_t>(o.ports.size()));
   std::atomic<int> running{static_cast<int>(o.ports.size())};
   // Qt threads: a serial port's notifiers need one.
@@ -347,11 +354,12 @@ int runConfigCommand(const Invocation& o) {
         if (!saveFileWhole(path, bytes)) {
           r.exit = kFileRejected;
           r.result = QStringLiteral("not_saved");
-          r.message = t.pick(kFileNotSavedEn, kFileNotSavedDe) + QStringLiteral(": ") + path;
+          r.message =
+              t.pick(kFileNotSavedEn, kFileNotSavedDe) + QStringLiteral(": ") + printableName(path);
         }
         j = QJsonObject();
       } else if (o.format == Format::File) {
-        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+        writeOut(bytes);
       }
     }
     exit = std::max(exit, r.exit);
@@ -370,8 +378,7 @@ int runConfigCommand(const Invocation& o) {
       if (!r.details.isEmpty() && r.differences.isEmpty()) {
         j[QStringLiteral("reasons")] = QJsonArray::fromStringList(r.details);
       }
-      write(stdout,
-            QString::fromUtf8(QJsonDocument(j).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+      writeOut(QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n');
     } else {
       QString text = r.port + (r.openFailed ? QStringLiteral(" ") : QStringLiteral(": ")) +
                      r.message + QLatin1Char('\n');
@@ -379,7 +386,6 @@ int runConfigCommand(const Invocation& o) {
       write(r.exit == kSuccess ? lineStream : stderr, text);
     }
   }
-  std::fflush(stdout);
   return exit;
 }
 

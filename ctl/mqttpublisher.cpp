@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "link/localnames.h"
+
 namespace zfuse::ctl {
 
 using Clock = std::chrono::steady_clock;
@@ -217,9 +219,9 @@ void MqttPublisher::attempt(Link& l) {
         settings_.password.isNull() ? nullptr : settings_.password.constData());
   }
   if (settings_.tls) {
-    const QByteArray ca = settings_.caFile.toLocal8Bit();
-    const QByteArray cert = settings_.certFile.toLocal8Bit();
-    const QByteArray key = settings_.keyFile.toLocal8Bit();
+    const QByteArray ca = localName(settings_.caFile);
+    const QByteArray cert = localName(settings_.certFile);
+    const QByteArray key = localName(settings_.keyFile);
     const int rc = mosquitto_tls_set(l.client, ca.isEmpty() ? nullptr : ca.constData(),
                                      ca.isEmpty() ? "/etc/ssl/certs" : nullptr,
                                      cert.isEmpty() ? nullptr : cert.constData(),

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSysInfo>
 
+#include "link/localnames.h"
 #include "link/portnames.h"
 #include "zfuse_version.h"
 
@@ -36,7 +37,9 @@ const char* const kDescription =
     "setting does not fit the device's model, 7 a port cannot be opened (the reason is\n"
     "shown) or, with status --mqtt-required, the first connection to the MQTT broker\n"
     "failed, 8 interrupted (after an interrupted write the device's configuration is\n"
-    "unknown: run verify). With several ports the highest code of any port.\n"
+    "unknown: run verify), 9 standard output cannot be written (the reason is shown),\n"
+    "10 standard output's reader went away (a pipe into head; the run ended in order).\n"
+    "With several ports the highest code of any port.\n"
     "ports: 0 when at least one port can be opened, 1 otherwise.\n"
     "Status ends after --count telegrams of every port, after --seconds, or on Ctrl-C.\n"
     "Telegrams with a wrong check byte are counted, not printed; the counts go to\n"
@@ -65,7 +68,7 @@ std::optional<int> wholeNumber(const QString& text, int low, int high) {
 }
 
 bool readableRegularFile(const QString& path) {
-  const QByteArray name = QFile::encodeName(path);
+  const QByteArray name = localName(path);
   struct stat st {};
   return ::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
          ::access(name.constData(), R_OK) == 0;
@@ -74,7 +77,7 @@ bool readableRegularFile(const QString& path) {
 // The first line of a password file. The path may name anything: only a regular file
 // (also through a link) is opened, and without waiting.
 std::optional<QByteArray> readPasswordFile(const QString& path, QString* error) {
-  const QByteArray name = QFile::encodeName(path);
+  const QByteArray name = localName(path);
   struct stat st {};
   if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
     *error = QStringLiteral("--password-file %1 is not a readable regular file").arg(path);
@@ -203,6 +206,19 @@ Parsed parseArguments(const QStringList& arguments) {
   const QList<const QCommandLineOption*> mqttOnly = {
       &mqttRequired, &topicPrefix, &deviceId, &username, &passwordFile, &caFile, &cert, &key};
   if (!parser.parse(arguments)) return usage(parser.errorText());
+  // Only --port and --device-id may be repeated; any other option given twice is refused
+  // rather than the last one silently winning.
+  for (const QCommandLineOption* option :
+       {&count, &seconds, &format, &summary, &output, &retries, &interval, &noVerify, &language,
+        &mqtt, &mqttRequired, &topicPrefix, &username, &passwordFile, &caFile, &cert, &key}) {
+    qsizetype given = 0;
+    for (const QString& n : parser.optionNames()) given += option->names().contains(n);
+    if (given > 1) {
+      return usage(QStringLiteral("--%1 given %2 times; it is given once")
+                       .arg(option->names().constLast())
+                       .arg(given));
+    }
+  }
   if (parser.isSet(help)) {
     // Parsed before the application starts, so the parser does not know the name.
     QString text = parser.helpText();

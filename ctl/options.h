@@ -21,6 +21,8 @@ enum Exit : int {
   kPortUnavailable = 7,
   kBrokerUnavailable = 7,  // status --mqtt-required: the first connection to the broker failed
   kInterrupted = 8,
+  kOutputFailed = 9,   // standard output cannot be written (full file system, /dev/full)
+  kOutputClosed = 10,  // standard output's reader went away (a pipe into head): an end
 };
 
 enum class Command { Status, Ports, Read, Write, Verify };

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -14,8 +15,10 @@
 #include "ctl/configcommands.h"
 #include "ctl/mqttpublisher.h"
 #include "ctl/options.h"
+#include "ctl/output.h"
 #include "link/connection.h"
 #include "link/endsignals.h"
+#include "link/localnames.h"
 #include "link/portnames.h"
 #include "monitor/eventlog.h"
 #include "monitor/portdoctor.h"
@@ -26,10 +29,9 @@
 namespace zfuse::ctl {
 namespace {
 
-void print(const QString& line) {
-  const QByteArray bytes = line.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
-  std::fputc('\n', stdout);
+// One line on standard output; false when it did not go out.
+bool print(const QString& line) {
+  return writeOut(line.toUtf8() + '\n');
 }
 
 // How long an ordinary end waits for the broker to take the events not yet delivered.
@@ -55,6 +57,14 @@ int runStatus(const Invocation& o) {
     }
     watched.push_back({port, std::move(monitor), 0, nullptr});
   }
+  // Standard output that cannot be written ends the run as a signal would: the ports
+  // close and their locks go.
+  const auto printed = [](const QString& line) {
+    if (print(line) && flushOut()) return true;
+    QCoreApplication::exit(outputExit());
+    return false;
+  };
+  if (o.print && o.format == Format::Csv && !printed(csvHeader(o.csvDialect))) return outputExit();
   std::unique_ptr<MqttPublisher> publisher;
   if (o.mqtt) {
     publisher = std::make_unique<MqttPublisher>(*o.mqtt, o.deviceIds, o.ports);
@@ -78,7 +88,6 @@ int runStatus(const Invocation& o) {
                        });
     }
   }
-  if (o.print && o.format == Format::Csv) print(csvHeader(o.csvDialect));
   const auto allDone = [&] {
     for (const Watched& w : watched) {
       if (w.printed < o.count) return false;
@@ -87,36 +96,52 @@ int runStatus(const Invocation& o) {
   };
   for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
     Watched& w = watched[static_cast<std::size_t>(i)];
-    QObject::connect(w.monitor.get(), &StatusMonitor::statusDecoded,
-                     [i, &w, &o, &allDone, mqtt = publisher.get()](const StatusReading& r) {
-                       if (o.count > 0 && w.printed >= o.count) return;
-                       const QDateTime now = QDateTime::currentDateTime();
-                       if (mqtt != nullptr) {
-                         mqtt->publishStatus(i, jsonLine(now, w.port, r));
-                         mqtt->setOnline(i, true);
-                       }
-                       if (!o.print) {
-                         ++w.printed;
-                         if (o.count > 0 && allDone()) QCoreApplication::quit();
-                         return;
-                       }
-                       if (o.format == Format::Json) {
-                         print(jsonLine(now, w.port, r));
-                       } else if (o.format == Format::Csv) {
-                         print(csvLine(now, w.port, r, o.csvDialect));
-                       } else {
-                         print(textLine(now, w.port, r));
-                       }
-                       std::fflush(stdout);
-                       ++w.printed;
-                       if (o.count > 0 && allDone()) QCoreApplication::quit();
-                     });
+    QObject::connect(
+        w.monitor.get(), &StatusMonitor::statusDecoded,
+        [i, &w, &o, &allDone, &printed, mqtt = publisher.get()](const StatusReading& r) {
+          if ((o.count > 0 && w.printed >= o.count) || outputFailed()) return;
+          const QDateTime now = QDateTime::currentDateTime();
+          if (mqtt != nullptr) {
+            mqtt->publishStatus(i, jsonLine(now, w.port, r));
+            mqtt->setOnline(i, true);
+          }
+          if (!o.print) {
+            ++w.printed;
+            if (o.count > 0 && allDone()) QCoreApplication::quit();
+            return;
+          }
+          const QString line = o.format == Format::Json  ? jsonLine(now, w.port, r)
+                               : o.format == Format::Csv ? csvLine(now, w.port, r, o.csvDialect)
+                                                         : textLine(now, w.port, r);
+          if (!printed(line)) return;
+          ++w.printed;
+          if (o.count > 0 && allDone()) QCoreApplication::quit();
+        });
     // A pulled adapter is tried again by name every half second.
     w.monitor->runOnOwnTimers();
   }
   if (o.seconds > 0) {
     QTimer::singleShot(static_cast<int>(o.seconds * 1000), [] { QCoreApplication::quit(); });
   }
+  // A port that closes (an adapter pulled, its link removed) is said on standard error
+  // with the doctor's reason, and so is its return.
+  QTimer portWatch;
+  std::vector<bool> wasOpen(watched.size(), true);
+  QObject::connect(&portWatch, &QTimer::timeout, [&] {
+    for (std::size_t i = 0; i < watched.size(); ++i) {
+      const bool open = watched[i].monitor->connection().isOpen();
+      if (open == wasOpen[i]) continue;
+      wasOpen[i] = open;
+      const QByteArray port = watched[i].port.toUtf8();
+      if (open) {
+        std::fprintf(stderr, "zfusectl: %s is open again\n", port.constData());
+      } else {
+        std::fprintf(stderr, "zfusectl: %s closed, tried again every half second: %s\n",
+                     port.constData(), diagnosePort(watched[i].port).verdict.toUtf8().constData());
+      }
+    }
+  });
+  portWatch.start(kReopenPeriodMs);
   const auto endSignals = quitOnEndSignals();
   const int exitCode = QCoreApplication::exec();
   // The devices go offline at the broker before their ports close.
@@ -165,33 +190,44 @@ int runStatus(const Invocation& o) {
 int run(int argc, char** argv) {
   // The arguments are checked before the application starts: help, version and usage
   // errors cost no more than that.
+  // File names are taken as the bytes given, whatever their encoding.
   QStringList arguments;
-  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  for (int i = 0; i < argc; ++i) arguments << nameFromBytes(QByteArray(argv[i]));
   const Parsed parsed = parseArguments(arguments);
-  std::fputs(parsed.out.toUtf8().constData(), stdout);
+  writeOut(parsed.out.toUtf8());
   std::fputs(parsed.err.toUtf8().constData(), stderr);
-  if (!parsed.invocation) return parsed.exit;
+  if (!parsed.invocation) return finishOutput(parsed.exit);
 
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("zfusectl"));
   QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
   const Invocation& o = *parsed.invocation;
+  int exit = kUsage;
   switch (o.command) {
     case Command::Ports:
-      return zfuse::reportPorts(print);
+      exit = zfuse::reportPorts([](const QString& line) { print(line); });
+      if (endSignalArrived()) exit = kInterrupted;
+      break;
     case Command::Status:
-      return runStatus(o);
+      exit = runStatus(o);
+      break;
     case Command::Read:
     case Command::Write:
     case Command::Verify:
-      return runConfigCommand(o);
+      exit = runConfigCommand(o);
+      break;
   }
-  return kUsage;
+  return finishOutput(exit);
 }
 
 }  // namespace
 }  // namespace zfuse::ctl
 
 int main(int argc, char** argv) {
+  // A signal in the first moments ends the run like a later one, never half-way.
+  zfuse::catchEndSignals();
+  // A closed standard output (a pipe into head) shows as a failed write, which ends the
+  // run in order, instead of killing the program with its ports open.
+  std::signal(SIGPIPE, SIG_IGN);
   return zfuse::ctl::run(argc, argv);
 }

@@ -12,6 +12,7 @@
 #include "config/deviceconfig.h"
 #include "ctl/options.h"
 #include "fuzz/filelines.h"
+#include "link/localnames.h"
 #include "link/portnames.h"
 #include "monitor/statustelegram.h"
 
@@ -19,18 +20,25 @@ namespace {
 
 using zfuse::fuzz::linesOf;
 
+// An argument as zfusectl takes it: every byte kept, and given back as it was.
+QString argument(const QByteArray& bytes) {
+  const QString text = zfuse::nameFromBytes(bytes);
+  if (zfuse::localName(text) != bytes) std::abort();
+  return text;
+}
+
 void arguments(const uint8_t* data, std::size_t size) {
   QStringList args{QStringLiteral("zfusectl")};
   QByteArray current;
   for (std::size_t i = 0; i < size; ++i) {
     if (data[i] == 0) {
-      args << QString::fromUtf8(current);
+      args << argument(current);
       current.clear();
     } else {
       current.append(static_cast<char>(data[i]));
     }
   }
-  args << QString::fromUtf8(current);
+  args << argument(current);
   const zfuse::ctl::Parsed p = zfuse::ctl::parseArguments(args);
   if (!p.invocation) {
     if (p.exit != zfuse::ctl::kSuccess && p.exit != zfuse::ctl::kUsage) std::abort();

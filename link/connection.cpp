@@ -62,7 +62,15 @@ void PortConnection::close() {
 }
 
 bool PortConnection::keepOpen() {
-  if (wanted_.isEmpty() || isOpen()) return false;
+  if (wanted_.isEmpty()) return false;
+  if (isOpen()) {
+    // An open port is kept only while its name still leads to it: a link removed or
+    // moved to another device closes it, and the name is resolved afresh.
+    if (clock_() - lastLook_ < kReopenPeriodMs) return false;
+    lastLook_ = clock_();
+    if (!com_handle->nameMoved()) return false;
+    com_handle->close();
+  }
   if (clock_() - lastTry_ < kReopenPeriodMs) return false;
   return tryOpen();
 }

@@ -52,7 +52,8 @@ class PortConnection {
   // Closes the port and stops trying it.
   void close();
   // Tries the wanted port again when it is closed and the last try is half a second
-  // old. Returns true when it opened the port now.
+  // old; every half second, closes an open port whose name leads elsewhere now (its link
+  // removed or moved) and tries the name afresh. Returns true when it opened the port now.
   bool keepOpen();
 
   // The window's port choice: the module variables `com_name` and `com_number`.
@@ -80,6 +81,7 @@ class PortConnection {
   std::unique_ptr<SerialLine> com_handle;
   QString wanted_;
   qint64 lastTry_ = 0;
+  qint64 lastLook_ = 0;  // when the open port's name was last looked at
   std::function<qint64()> clock_;
 };
 

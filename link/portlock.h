@@ -11,13 +11,15 @@ namespace zfuse {
 struct PortLock {
   enum State {
     None,     // no lock file: the port is free as far as locks go
-    Stale,    // the lock of a process that no longer runs: it may be taken over
+    Stale,    // the lock of a process that no longer runs, or whose number another
+              // program runs now (for a lock that names its program): it may be taken over
     Live,     // the lock of a running process: the port is busy
     Invalid,  // not a regular file, or no process number in it: the port is busy
   };
   State state = None;
-  QString path;    // the lock file, also where one would be made
-  qint64 pid = 0;  // the process named in it
+  QString path;     // the lock file, also where one would be made
+  qint64 pid = 0;   // the process named in it
+  QString program;  // the program named in it; empty for a bare process number
 };
 
 PortLock examinePortLock(const QString& device);

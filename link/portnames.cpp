@@ -5,10 +5,34 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRegularExpression>
+#include <QSet>
 #include <cerrno>
 
 namespace zfuse {
+
+namespace {
+// The link paths found to be links in this run. Kept for the whole run: a name that was a
+// link leads to that link's device or nowhere, never to a standard port.
+QMutex linksSeenMutex;
+QSet<QString> linksSeen;
+
+void rememberLink(const QString& linkPath) {
+  const QMutexLocker lock(&linksSeenMutex);
+  linksSeen.insert(linkPath);
+}
+}  // namespace
+
+bool wasPortLink(const QString& comName) {
+  const QMutexLocker lock(&linksSeenMutex);
+  return linksSeen.contains(portLinkFolder() + QLatin1Char('/') + comName);
+}
+
+void forgetPortLinks() {
+  const QMutexLocker lock(&linksSeenMutex);
+  linksSeen.clear();
+}
 
 QString portLinkFolder() {
   QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -36,10 +60,14 @@ QString systemPortPath(const QString& comName) {
     return {};
   }
   const QFileInfo link(linkPath);
+  if (link.isSymLink() || link.exists()) rememberLink(linkPath);
   if (link.exists()) return link.canonicalFilePath();
   // A link whose device is gone (an unplugged adapter) means that device or nothing:
   // never fall back to another port the operator did not choose.
   if (link.isSymLink()) return link.symLinkTarget();
+  // A link removed meanwhile (its simulator ended) leads nowhere until it is back: the
+  // missing link itself stands for the device, so every open fails.
+  if (wasPortLink(comName)) return linkPath;
   static const QRegularExpression comPattern(QStringLiteral("^COM([1-9][0-9]?)$"));
   const auto match = comPattern.match(comName);
   if (match.hasMatch()) {

@@ -22,6 +22,8 @@ class QtSerialLine final : public SerialLine {
     port_.close();
     const QString device = systemPortPath(comName);
     if (device.isEmpty()) return false;  // where the port leads cannot be told
+    name_ = comName;
+    device_ = device;
     port_.setPortName(device);
     port_.setBaudRate(kBaudRate);
     port_.setDataBits(QSerialPort::Data8);
@@ -112,6 +114,7 @@ class QtSerialLine final : public SerialLine {
     port_.close();
   }
   bool isOpen() const override { return port_.isOpen(); }
+  bool nameMoved() const override { return port_.isOpen() && systemPortPath(name_) != device_; }
 
  private:
   // A port whose far end is gone (adapter unplugged, pseudo-terminal closed) reports a
@@ -130,6 +133,8 @@ class QtSerialLine final : public SerialLine {
   }
 
   QSerialPort port_;
+  QString name_;    // the port name of the last open
+  QString device_;  // the device it led to then
   LineTimeouts timeouts_;
   std::function<void(const QByteArray&)> onBytes_;
   QMetaObject::Connection readyRead_, error_;

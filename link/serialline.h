@@ -46,6 +46,9 @@ class SerialLine {
   virtual void watch(std::function<void(const QByteArray&)> onBytes) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
+  // Whether the port name no longer leads to the device that is open: its link was
+  // removed or points elsewhere now.
+  virtual bool nameMoved() const { return false; }
 };
 
 // Bytes a port keeps unread at the most; a sender faster than the reader waits in the

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -330,7 +331,26 @@ QString portLockFile(const QString& device) {
   return lock.state == PortLock::None ? QString() : lock.path;
 }
 
+namespace {
+PortDiagnosis diagnoseName(const QString& comName);
+}
+
 PortDiagnosis diagnosePort(const QString& comName) {
+  PortDiagnosis d = diagnoseName(comName);
+  // A pseudo-terminal's number goes to the next terminal opened once its program ends,
+  // so a link into /dev/pts may lead to an unrelated terminal later.
+  const QFileInfo link(portLinkFolder() + QLatin1Char('/') + comName);
+  if (link.isSymLink() &&
+      QDir::cleanPath(link.symLinkTarget()).startsWith(QLatin1String("/dev/pts/"))) {
+    d.source += QStringLiteral(
+        "; a link into /dev/pts may lead to an unrelated terminal once its program ends, "
+        "which takes the number over: link an adapter by its /dev/serial/by-id name");
+  }
+  return d;
+}
+
+namespace {
+PortDiagnosis diagnoseName(const QString& comName) {
   PortDiagnosis d;
   d.com = comName;
   const QString link = portLinkFolder() + QLatin1Char('/') + comName;
@@ -348,6 +368,14 @@ PortDiagnosis diagnosePort(const QString& comName) {
                     "denied), so the port stays closed; give it back to your user or "
                     "set XDG_CONFIG_HOME to a folder of your own")
                     .arg(portLinkFolder());
+    return d;
+  }
+  if (!linked && wasPortLink(comName)) {
+    d.source = QStringLiteral("link %1, gone").arg(link);
+    d.verdict = QStringLiteral(
+                    "the link %1 was removed: the port stays closed until the link is back "
+                    "(the standard port is not used in its place)")
+                    .arg(link);
     return d;
   }
   if (!QFileInfo::exists(d.device)) {
@@ -381,20 +409,25 @@ PortDiagnosis diagnosePort(const QString& comName) {
                       .arg(processName(lock.pid), lock.path);
       return d;
     }
+    // The lock's process is gone, or its number runs another program now.
+    const QString whose = ::kill(static_cast<pid_t>(lock.pid), 0) == 0 || errno == EPERM
+                              ? QStringLiteral("of %1 as process %2, a number that %3 has now")
+                                    .arg(lock.program)
+                                    .arg(lock.pid)
+                                    .arg(processName(lock.pid))
+                              : QStringLiteral("of process %1, which is gone").arg(lock.pid);
     if (!mayRemove(lock)) {
       d.verdict = QStringLiteral(
-                      "blocked: stale lock file %1 of process %2, which is gone, "
+                      "blocked: stale lock file %1 %2, "
                       "and its folder does not let you remove it; ask an "
                       "administrator to delete it")
-                      .arg(lock.path)
-                      .arg(lock.pid);
+                      .arg(lock.path, whose);
       return d;
     }
     staleNote = QStringLiteral(
-                    " (the stale lock file %1 of process %2, which is gone, is "
+                    " (the stale lock file %1 %2, is "
                     "removed on opening)")
-                    .arg(lock.path)
-                    .arg(lock.pid);
+                    .arg(lock.path, whose);
   }
 
   const int fd =
@@ -434,6 +467,7 @@ PortDiagnosis diagnosePort(const QString& comName) {
   d.verdict = QStringLiteral("can be opened now") + staleNote;
   return d;
 }
+}  // namespace
 
 QList<SerialAdapter> serialAdapters() {
   QString root = qEnvironmentVariable("ZFUSE_DEV_ROOT");

@@ -109,5 +109,46 @@ TEST_F(PortLockTest, LockOfAGoneProcessIsTakenOver) {
   port->close();
 }
 
+// A process number that a running program has now: a lock that names another program (as
+// zfuse and zfusectl write theirs) is stale, one that names no program may be its owner's.
+TEST_F(PortLockTest, LockWhoseNumberAnotherProgramHasNowIsTakenOverOnlyWhenItNamesItsOwn) {
+  holder = ::fork();
+  if (holder == 0) {
+    ::execlp("sleep", "sleep", "30", nullptr);
+    ::_exit(1);
+  }
+  // Until the child runs sleep.
+  for (int i = 0; i < 300 && processName(holder) != QLatin1String("sleep"); ++i) ::usleep(10000);
+  ASSERT_EQ(processName(holder), QStringLiteral("sleep"));
+  const QByteArray pid = QByteArray::number(holder);
+  struct Case {
+    const char* what;
+    QByteArray content;
+    PortLock::State state;
+  };
+  const Case cases[] = {
+      {"bare number, as terminals write it", pid.rightJustified(10, ' ') + "\n", PortLock::Live},
+      {"zfusectl's own lock", pid + "\nzfusectl\nhost\n", PortLock::Stale},
+      {"zfuse's own lock", pid + "\nzfuse\nhost\n", PortLock::Stale},
+      {"the lock of the program that runs", pid + "\nsleep\nhost\n", PortLock::Live},
+      {"a terminal's lock naming itself", pid.rightJustified(10, ' ') + " minicom root\n",
+       PortLock::Stale},
+      {"a terminal's lock naming the program that runs", pid + " sleep root\n", PortLock::Live},
+  };
+  lockPath = pathOfLock();
+  for (const Case& c : cases) {
+    QFile f(lockPath);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(c.content);
+    f.close();
+    EXPECT_EQ(examinePortLock(QString::fromStdString(line.slavePath())).state, c.state) << c.what;
+    const auto port = makeSystemSerialLine();
+    EXPECT_EQ(port->open("COM4", {40, 40}), c.state == PortLock::Stale) << c.what;
+    port->close();
+    // A lock taken over is the opener's, and went with its close.
+    EXPECT_EQ(QFile::exists(lockPath), c.state == PortLock::Live) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace zfuse

@@ -62,8 +62,8 @@ class PortDoctor : public ::testing::Test {
     test::removePortLinks();
     if (!lock.isEmpty()) QFile::remove(lock);
   }
-  void lockFor(const test::PtyPair& line, qint64 pid) {
-    lock = QString::fromStdString(test::writeLockFile(line.slavePath(), pid));
+  void lockFor(const test::PtyPair& line, qint64 pid, const char* program = "zfuse") {
+    lock = QString::fromStdString(test::writeLockFile(line.slavePath(), pid, program));
   }
   static void link(const QString& com, const QString& target, const QString& folder = {}) {
     const QString ports = folder.isEmpty() ? portLinkFolder() : folder;
@@ -156,7 +156,7 @@ TEST_F(PortDoctor, LockOfALiveProcessNamesIt) {
     _exit(1);
   }
   usleep(100000);  // until the child is "sleep"
-  lockFor(line, holder);
+  lockFor(line, holder, "sleep");
   const PortDiagnosis d = diagnosePort("COM1");
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
@@ -333,6 +333,7 @@ TEST_F(PortDoctor, AdaptersAreListedWithTheirStableNames) {
   // Without a link, a missing standard port names an adapter too.
   if (!QFile::exists("/dev/ttyS10")) {
     QFile::remove(links + "/COM11");
+    forgetPortLinks();  // a name that never was a link in this run
     EXPECT_TRUE(diagnosePort("COM11").verdict.startsWith(
         "missing: /dev/ttyS10 does not exist; link COM11 to your adapter, e.g. " + arduino));
   }

@@ -87,7 +87,7 @@ long goneProcess() {
   return gone;
 }
 
-std::string writeLockFile(const std::string& device, long pid) {
+std::string writeLockFile(const std::string& device, long pid, const char* program) {
   std::string name = device.substr(5);  // without "/dev/"
   for (char& c : name) {
     if (c == '/') c = '_';
@@ -95,13 +95,14 @@ std::string writeLockFile(const std::string& device, long pid) {
   const std::string path = "/var/lock/LCK.." + name;
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write " + path);
-  file.write(QByteArray::number(qint64(pid)) + "\nzfuse\n" + QSysInfo::machineHostName().toUtf8() +
-             "\n");
+  file.write(QByteArray::number(qint64(pid)) + '\n' + program + '\n' +
+             QSysInfo::machineHostName().toUtf8() + "\n");
   return path;
 }
 
 void removePortLinks() {
   QDir(portLinkFolder()).removeRecursively();
+  forgetPortLinks();
 }
 
 }  // namespace zfuse::test

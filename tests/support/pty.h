@@ -40,9 +40,10 @@ class PtyPair {
   std::string slavePath_;
 };
 
-// Writes the lock file an open of `device` would take, in the name of process `pid`, as a
-// run that still holds the port (or one that crashed) leaves it. Returns its path.
-std::string writeLockFile(const std::string& device, long pid);
+// Writes the lock file an open of `device` would take, in the name of process `pid`
+// running `program`, as a run that still holds the port (or one that crashed) leaves it.
+// Returns its path.
+std::string writeLockFile(const std::string& device, long pid, const char* program = "zfuse");
 
 // The number of a process that has ended, as a crashed run leaves it in a lock file.
 long goneProcess();
