@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "ctl/commission.h"
 #include "ctl/configcommands.h"
 #include "ctl/mqttpublisher.h"
 #include "ctl/options.h"
@@ -185,6 +186,10 @@ int run(int argc, char** argv) {
     case Command::Write:
     case Command::Verify:
       return runConfigCommand(o);
+    case Command::Commission:
+      return runCommission(o);
+    case Command::Backup:
+      return runBackup(o);
   }
   return kUsage;
 }

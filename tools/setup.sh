@@ -17,6 +17,9 @@ zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
 # certificates of a TLS broker).
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file lintian mosquitto mosquitto-clients openssl)
+# The commissioning record is proven by printing it: chromium makes the PDF, poppler's
+# pdftotext reads it back and pdftoppm makes the picture in docs/.
+zfuse_test_packages+=(chromium poppler-utils)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
