@@ -227,6 +227,7 @@ QByteArray recordHtml(const RecordHeader& h, const std::vector<DeviceRecord>& de
   out += QStringLiteral(
       "<style>\n"
       "@page { size: A4 portrait; margin: 14mm 13mm; }\n"
+      "* { box-sizing: border-box; }\n"
       "body { font: 9.5pt/1.35 'DejaVu Sans', sans-serif; color: #000; margin: 0; }\n"
       "h1 { font-size: 15pt; margin: 0 0 2mm; }\n"
       "h2 { font-size: 11.5pt; margin: 5mm 0 2mm; }\n"
