@@ -286,11 +286,13 @@ int runCommission(const Invocation& o) {
 
   const RecordCounts c = countResults(records);
   print(stdout, pick(o.german,
-                     "%1 devices: %2 verified, %3 differ, %4 refused, %5 unreachable, %6 "
+                     "%1: %2 verified, %3 differ, %4 refused, %5 unreachable, %6 "
                      "unknown%7\n",
-                     "%1 Geräte: %2 geprüft, %3 abweichend, %4 abgelehnt, %5 nicht erreichbar, "
+                     "%1: %2 geprüft, %3 abweichend, %4 abgelehnt, %5 nicht erreichbar, "
                      "%6 unbekannt%7\n")
-                    .arg(records.size())
+                    .arg(records.size() == 1
+                             ? pick(o.german, "1 device", "1 Gerät")
+                             : pick(o.german, "%1 devices", "%1 Geräte").arg(records.size()))
                     .arg(c.verified)
                     .arg(c.differs)
                     .arg(c.refused)
@@ -324,7 +326,10 @@ QString fileNameOf(const QString& tag) {
                        c == QLatin1Char('+') || c == QLatin1Char('.');
     name += plain ? c : QLatin1Char('_');
   }
-  if (name.startsWith(QLatin1Char('.'))) name[0] = QLatin1Char('_');
+  // A leading '-' would pass for an option to the next command that is given the file.
+  if (name.startsWith(QLatin1Char('.')) || name.startsWith(QLatin1Char('-'))) {
+    name[0] = QLatin1Char('_');
+  }
   return name;
 }
 }  // namespace

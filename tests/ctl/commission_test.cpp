@@ -203,7 +203,7 @@ TEST_F(Commission, ABackupRestoresAChangedDeviceAndRefusesAnotherModel) {
   const auto saved = run({"backup", "--port", "COM1", "--tag", "-F1", "--port", "COM2", "--tag",
                           "-F2/x", "-o", path("backup")});
   ASSERT_EQ(saved.exit, 0) << saved.err.toStdString();
-  EXPECT_TRUE(QFile::exists(path("backup/-F2_x.txt")));
+  EXPECT_TRUE(QFile::exists(path("backup/_F2_x.txt")));
   EXPECT_FALSE(wroteAnything(*device));
 
   // Someone changed -F1; the backup's plan restores it alone.
