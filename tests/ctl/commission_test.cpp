@@ -11,7 +11,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include "config/deviceconfig.h"
 #include "monitor/statustelegram.h"
@@ -110,8 +109,12 @@ TEST_F(Commission, EachFaultEndsInItsResultInAllThreeRecords) {
                       "--operator", "A. Weber", "--title", "Cabinet 3"},
                      30000);
   EXPECT_EQ(r.exit, 7) << r.out.toStdString() << r.err.toStdString();
-  EXPECT_TRUE(
-      r.out.contains("10 devices: 1 verified, 1 differ, 1 refused, 5 unreachable, 1 unknown"))
+  // A reply that runs on is refused at the read or, where the line pauses inside it, at
+  // the write that follows: unreachable or unknown, never verified.
+  EXPECT_TRUE(QRegularExpression("10 devices: 1 verified, 1 differ, 1 refused, (5 unreachable, "
+                                 "1 unknown|4 unreachable, 2 unknown)")
+                  .match(r.out)
+                  .hasMatch())
       << r.out.toStdString();
   EXPECT_EQ(device->configuration(), settingsOf(unusual(kType4ch10A)));
   EXPECT_NE(others.at("COM2")->configuration(), settingsOf(unusual(kTypeStandard)));
@@ -119,9 +122,10 @@ TEST_F(Commission, EachFaultEndsInItsResultInAllThreeRecords) {
   EXPECT_FALSE(wroteAnything(at("COM10")));
 
   const QMap<QString, QString> expected{
-      {"-F1", "verified"},    {"-F2", "differs"}, {"-F3", "refused"},     {"-F4", "unreachable"},
-      {"-F5", "unreachable"}, {"-F6", "unknown"}, {"-F7", "unreachable"}, {"-F8", "unreachable"},
-      {"-F9", "unreachable"}, {"-F10", "read"}};
+      {"-F1", "verified"},    {"-F2", "differs"},     {"-F3", "refused"},
+      {"-F4", "unreachable"}, {"-F5", "unreachable"}, {"-F6", "unknown"},
+      {"-F7", "unreachable"}, {"-F8", "unreachable"}, {"-F9", "unreachable|unknown"},
+      {"-F10", "read"}};
 
   const QStringList json = recordFiles(dir.path(), ".json");
   ASSERT_EQ(json.size(), 1);
@@ -134,7 +138,10 @@ TEST_F(Commission, EachFaultEndsInItsResultInAllThreeRecords) {
   for (const auto& d : record["devices"].toArray())
     byTag[d.toObject()["tag"].toString()] = d.toObject();
   for (auto it = expected.begin(); it != expected.end(); ++it) {
-    EXPECT_EQ(byTag[it.key()]["result"].toString(), it.value()) << it.key().toStdString();
+    EXPECT_TRUE(QRegularExpression("^(" + it.value() + ")$")
+                    .match(byTag[it.key()]["result"].toString())
+                    .hasMatch())
+        << it.key().toStdString();
   }
   const QJsonObject f1 = byTag["-F1"];
   EXPECT_EQ(f1["model"].toString(), "4ch10a");
@@ -157,7 +164,8 @@ TEST_F(Commission, EachFaultEndsInItsResultInAllThreeRecords) {
   EXPECT_TRUE(lines[0].endsWith(",started,duration s,location"));
   for (auto it = expected.begin(); it != expected.end(); ++it) {
     const QString row = lines.filter(QRegularExpression("^" + it.key() + ",")).value(0);
-    EXPECT_TRUE(row.contains("," + it.value() + ",")) << row.toStdString();
+    EXPECT_TRUE(QRegularExpression(",(" + it.value() + "),").match(row).hasMatch())
+        << row.toStdString();
   }
   EXPECT_TRUE(lines.filter(QRegularExpression("^-F10,")).value(0).endsWith(",\"read, only\""));
 
@@ -243,7 +251,6 @@ TEST_F(Commission, CtrlCKeepsFinishedDevicesAndMarksTheWriteInFlightUnknown) {
                device->configuration() == settingsOf(unusual(kType4ch10A));
       },
       10000));
-  QThread::msleep(300);  // -F1's status telegram after the write
   ::kill(static_cast<pid_t>(p.processId()), SIGINT);
   ASSERT_TRUE(p.waitForFinished(10000));
   EXPECT_EQ(p.exitCode(), 8);
