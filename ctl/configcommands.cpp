@@ -418,10 +418,11 @@ WriteOutcome writeAndReadBack(ConfigExchange& exchange, const DeviceConfiguratio
   }
   w.readBack = exchange.read();
   w.attempts = exchange.attempts();
-  if (exchange.stopped()) {
-    w.step = WriteOutcome::Interrupted;
+  // A read-back that came is the device's state, even when a stop came meanwhile.
+  if (w.readBack) {
+    w.step = WriteOutcome::ReadBack;
   } else {
-    w.step = w.readBack ? WriteOutcome::ReadBack : WriteOutcome::NoReadBack;
+    w.step = exchange.stopped() ? WriteOutcome::Interrupted : WriteOutcome::NoReadBack;
   }
   return w;
 }
