@@ -89,19 +89,21 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     double best = 1e9;  // the least of 3 runs: the device's own time, not the machine's
     for (int run = 0; run < 3; ++run) {
-      best = std::min(best, commission(dir.filePath(QStringLiteral("single-%1.csv").arg(i + 1)),
-                                       dir.path()));
+      best = std::min(
+          best, commission(dir.filePath(QStringLiteral("single-%1.csv").arg(i + 1)), dir.path()));
     }
     if (best < 0) return 1;
     slowest = std::max(slowest, best);
   }
   std::vector<double> together;
-  for (int run = 0; run < 3; ++run) together.push_back(commission(dir.filePath("all.csv"), dir.path()));
+  for (int run = 0; run < 3; ++run)
+    together.push_back(commission(dir.filePath("all.csv"), dir.path()));
   if (*std::min_element(together.begin(), together.end()) < 0) return 1;
   std::sort(together.begin(), together.end());
   std::printf("slowest single device alone (best of 3): %.0f ms\n", slowest);
-  std::printf("%d devices in one run: median %.0f ms (min %.0f, max %.0f) = %.2f x the slowest "
-              "alone\n",
-              count, together[1], together[0], together[2], together[1] / slowest);
+  std::printf(
+      "%d devices in one run: median %.0f ms (min %.0f, max %.0f) = %.2f x the slowest "
+      "alone\n",
+      count, together[1], together[0], together[2], together[1] / slowest);
   return 0;
 }

@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     zfuse::ctl::RecordHeader header = zfuse::test::sampleHeader(start, run % 2 == 1);
     const auto t0 = std::chrono::steady_clock::now();
     QString error;
-    const QStringList written = zfuse::ctl::writeRecord(dir.path(), "cabinet", header, records, &error);
+    const QStringList written =
+        zfuse::ctl::writeRecord(dir.path(), "cabinet", header, records, &error);
     times.push_back(zfuse::bench::ms(std::chrono::steady_clock::now() - t0));
     if (written.size() != 3) {
       std::fprintf(stderr, "%s\n", qPrintable(error));

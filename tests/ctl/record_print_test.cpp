@@ -20,8 +20,8 @@ QString run(const QString& program, const QStringList& args, int ms) {
   QProcess p;
   p.start(program, args);
   if (!p.waitForFinished(ms) || p.exitCode() != 0) {
-    ADD_FAILURE() << program.toStdString() << " failed: "
-                  << p.readAllStandardError().right(2000).toStdString();
+    ADD_FAILURE() << program.toStdString()
+                  << " failed: " << p.readAllStandardError().right(2000).toStdString();
     return {};
   }
   return QString::fromUtf8(p.readAllStandardOutput());
@@ -46,8 +46,7 @@ TEST(RecordPrint, EveryBlockStaysOnOnePageAndTheFailuresLeadThePrint) {
       {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
        "--disable-background-networking", "--disable-component-update", "--disable-sync",
        "--no-pdf-header-footer", "--user-data-dir=" + dir.filePath("profile"),
-       "--print-to-pdf=" + dir.filePath("record.pdf"),
-       "file://" + dir.filePath("record.html")},
+       "--print-to-pdf=" + dir.filePath("record.pdf"), "file://" + dir.filePath("record.html")},
       60000);
   const QString text = run("pdftotext", {"-layout", dir.filePath("record.pdf"), "-"}, 30000);
   const QStringList pages = text.split(QLatin1Char('\f'));

@@ -51,10 +51,12 @@ inline std::vector<ctl::DeviceRecord> sampleRecords(int count, const QDateTime& 
     s.rated = {10, 10, 0, 6};
     s.channelBits = i % 11 == 0 ? 0x01 : 0;
     d.state = s;
-    d.result = i % 7 == 6 ? QString::fromLatin1(kFailures[(i / 7) % 4]) : QStringLiteral("verified");
+    d.result =
+        i % 7 == 6 ? QString::fromLatin1(kFailures[(i / 7) % 4]) : QStringLiteral("verified");
     d.exit = d.result == QLatin1String("verified") ? 0 : 5;
     d.message = QStringLiteral("end of %1").arg(d.tag);
-    if (d.result == QLatin1String("differs")) d.details << QStringLiteral("channel 1 current: file 4 A, device 6 A");
+    if (d.result == QLatin1String("differs"))
+      d.details << QStringLiteral("channel 1 current: file 4 A, device 6 A");
     d.started = start.addMSecs(i * 40);
     d.durationMs = 900 + i % 13 * 17;
     d.extra = {QStringLiteral("Schrank %1").arg(i / 20 + 1), QStringLiteral("5SY%1").arg(4000 + i)};
@@ -65,9 +67,11 @@ inline std::vector<ctl::DeviceRecord> sampleRecords(int count, const QDateTime& 
 
 inline ctl::RecordHeader sampleHeader(const QDateTime& start, bool german) {
   ctl::RecordHeader h;
-  h.title = german ? QStringLiteral("Inbetriebnahme Schaltschrank 3") : QStringLiteral("Commissioning cabinet 3");
+  h.title = german ? QStringLiteral("Inbetriebnahme Schaltschrank 3")
+                   : QStringLiteral("Commissioning cabinet 3");
   h.plan = QStringLiteral("cabinet-3.csv");
-  h.planSha256 = QStringLiteral("9f2c4e0b7d1a3c5e8f6b2d4a1c3e5f7091b3d5f7a9c1e3f5071b3d5f7a9c1e3f5");
+  h.planSha256 =
+      QStringLiteral("9f2c4e0b7d1a3c5e8f6b2d4a1c3e5f7091b3d5f7a9c1e3f5071b3d5f7a9c1e3f5");
   h.operatorName = QStringLiteral("A. Weber");
   h.toolVersion = QStringLiteral("1.0.0");
   h.host = QStringLiteral("service-laptop");
