@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 models=(4ch10a 4ch6a 2ch10a 2ch6a standard)
-faults=(silence noise checksum short gap ack long noanswer)
+faults=(silence noise checksum short gap ack long noanswer keepsold)
 
 usage() {
   cat <<USAGE

@@ -34,6 +34,7 @@ fuzz() {  # fuzz HARNESS SEED-FOLDER
 fuzz status_fuzzer fuzz/corpus
 fuzz configfile_fuzzer fuzz/corpus-configfile
 fuzz zfusectl_fuzzer fuzz/corpus-zfusectl
+fuzz plan_fuzzer fuzz/corpus-plan
 echo "== run command: bad options are refused before anything starts"
 for bad in "--model foo" "--model" "--fault bogus" "--bogus"; do
   # shellcheck disable=SC2086

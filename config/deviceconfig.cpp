@@ -150,41 +150,45 @@ std::string switchOffText(int index) {
   return std::string(kSwitchOffEntries[static_cast<std::size_t>(index)]) + " s";
 }
 
+std::vector<std::pair<std::string, std::string>> settingTexts(const DeviceConfiguration& c) {
+  std::vector<std::pair<std::string, std::string>> s;
+  if (c.isStandard()) {
+    const ParameterSet a = comparable(c.standard);
+    for (std::size_t ch = 0; ch < 4; ++ch) {
+      s.emplace_back(channelField(ch, "current"), currentText(a.current_index[ch]));
+      s.emplace_back(channelField(ch, "trip time"),
+                     tripTimeText(a.current_index[ch], a.time_index[ch]));
+    }
+    s.emplace_back("power-good threshold", thresholdText(a.pgood_index));
+    s.emplace_back("port 1 events, byte 1", hex(a.port1_byte1));
+    s.emplace_back("port 1 events, byte 2", hex(a.port1_byte2));
+    s.emplace_back("port 2 events, byte 1", hex(a.port2_byte1));
+    s.emplace_back("port 2 events, byte 2", hex(a.port2_byte2));
+  } else {
+    const ZokxParameterSet& a = c.zokx;
+    for (std::size_t ch = 0; ch < 4; ++ch) {
+      s.emplace_back(channelField(ch, "current"), currentText(a.current_index[ch]));
+    }
+    s.emplace_back("power-good threshold", thresholdText(a.pgood_index));
+    s.emplace_back("switch-off time", switchOffText(a.switch_off_index));
+    s.emplace_back("events, byte 1", hex(a.port1_byte1));
+    s.emplace_back("events, byte 2", hex(a.port1_byte2));
+  }
+  return s;
+}
+
 std::vector<Difference> differences(const DeviceConfiguration& w, const DeviceConfiguration& f) {
   std::vector<Difference> d;
-  const auto compare = [&d](std::string field, const std::string& a, const std::string& b) {
-    if (a != b) d.push_back({std::move(field), a, b});
-  };
   if (w.model != f.model) {
-    compare("model", modelName(w.model), modelName(f.model));
+    d.push_back({"model", modelName(w.model), modelName(f.model)});
     return d;
   }
-  if (w.isStandard()) {
-    const ParameterSet a = comparable(w.standard);
-    const ParameterSet b = comparable(f.standard);
-    for (std::size_t ch = 0; ch < 4; ++ch) {
-      compare(channelField(ch, "current"), currentText(a.current_index[ch]),
-              currentText(b.current_index[ch]));
-      compare(channelField(ch, "trip time"), tripTimeText(a.current_index[ch], a.time_index[ch]),
-              tripTimeText(b.current_index[ch], b.time_index[ch]));
+  const auto wanted = settingTexts(w);
+  const auto found = settingTexts(f);
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    if (wanted[i].second != found[i].second) {
+      d.push_back({wanted[i].first, wanted[i].second, found[i].second});
     }
-    compare("power-good threshold", thresholdText(a.pgood_index), thresholdText(b.pgood_index));
-    compare("port 1 events, byte 1", hex(a.port1_byte1), hex(b.port1_byte1));
-    compare("port 1 events, byte 2", hex(a.port1_byte2), hex(b.port1_byte2));
-    compare("port 2 events, byte 1", hex(a.port2_byte1), hex(b.port2_byte1));
-    compare("port 2 events, byte 2", hex(a.port2_byte2), hex(b.port2_byte2));
-  } else {
-    const ZokxParameterSet& a = w.zokx;
-    const ZokxParameterSet& b = f.zokx;
-    for (std::size_t ch = 0; ch < 4; ++ch) {
-      compare(channelField(ch, "current"), currentText(a.current_index[ch]),
-              currentText(b.current_index[ch]));
-    }
-    compare("power-good threshold", thresholdText(a.pgood_index), thresholdText(b.pgood_index));
-    compare("switch-off time", switchOffText(a.switch_off_index),
-            switchOffText(b.switch_off_index));
-    compare("events, byte 1", hex(a.port1_byte1), hex(b.port1_byte1));
-    compare("events, byte 2", hex(a.port1_byte2), hex(b.port1_byte2));
   }
   return d;
 }

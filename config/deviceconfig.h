@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/configfile.h"
@@ -52,6 +53,10 @@ struct FileVerdict {
   std::vector<std::string> reasons;  // for NotOffered: each setting that does not fit
 };
 FileVerdict examineFileFor(const FileLines& lines, uint8_t model);
+
+// Every setting of a configuration, field by field in the dialog's order, each as the
+// dialog shows it ("channel 1 current" "8 A", ...); the release bit is left out.
+std::vector<std::pair<std::string, std::string>> settingTexts(const DeviceConfiguration& config);
 
 // A setting in which two configurations differ, each side as the dialog shows it.
 struct Difference {

@@ -81,13 +81,19 @@ QByteArray HeldLine::exchange(const QByteArray& request, ReplyKind kind) {
 }
 
 std::optional<uint8_t> HeldLine::hearModel(int milliseconds) {
-  std::optional<uint8_t> model;
-  FrameAssembler assembler([&model](const std::vector<uint8_t>& frame) {
-    if (!model && checkStatusTelegram(frame) == StatusCheck::Good) model = frame[1];
+  const auto frame = hearStatus(milliseconds);
+  if (!frame) return std::nullopt;
+  return (*frame)[1];
+}
+
+std::optional<std::vector<uint8_t>> HeldLine::hearStatus(int milliseconds) {
+  std::optional<std::vector<uint8_t>> status;
+  FrameAssembler assembler([&status](const std::vector<uint8_t>& frame) {
+    if (!status && checkStatusTelegram(frame) == StatusCheck::Good) status = frame;
   });
   QElapsedTimer clock;
   clock.start();
-  while (!model && line_->isOpen() && clock.elapsed() < milliseconds) {
+  while (!status && line_->isOpen() && clock.elapsed() < milliseconds) {
     const auto left = static_cast<uint32_t>(milliseconds - clock.elapsed());
     line_->setTimeouts({0, 0, std::min<uint32_t>(left, 50), 0, 30});
     const QByteArray bytes = line_->read(64);
@@ -95,7 +101,7 @@ std::optional<uint8_t> HeldLine::hearModel(int milliseconds) {
                    static_cast<std::size_t>(bytes.size()));
   }
   line_->setTimeouts(kReplyTimeouts);
-  return model;
+  return status;
 }
 
 ConfigExchange::ConfigExchange(ExchangeLine& line, RetryPolicy policy,

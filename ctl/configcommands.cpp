@@ -41,26 +41,7 @@ QString fromStd(const std::string& s) {
 struct Texts {
   bool german;
   QString pick(const char* en, const char* de) const { return QString::fromUtf8(german ? de : en); }
-  // Field names of the comparison and the refusals.
-  QString field(const std::string& english) const {
-    QString f = fromStd(english);
-    if (!german) return f;
-    static const std::pair<const char*, const char*> kWords[] = {
-        {"channel", "Kanal"},
-        {"current", "Strom"},
-        {"trip time", "Auslösezeit"},
-        {"power-good threshold", "Power-Good-Schwelle"},
-        {"switch-off time", "Abschaltzeit"},
-        {"events, byte", "Ereignisse, Byte"},
-        {"model", "Modell"},
-        {"not a setting the list offers", "keine Einstellung der Liste"},
-        {"offers up to", "bietet bis"},
-        {"the ", "das "},
-        {"none", "keine"},
-    };
-    for (const auto& [en, de] : kWords) f.replace(QLatin1String(en), QString::fromUtf8(de));
-    return f;
-  }
+  QString field(const std::string& english) const { return fieldText(english, german); }
 };
 
 // What one port came to.
@@ -77,41 +58,6 @@ struct PortResult {
   std::optional<DeviceConfiguration> configuration;  // read
   bool openFailed = false;
 };
-
-QJsonObject configurationJson(const DeviceConfiguration& c) {
-  QJsonArray channels;
-  const auto amps = [](int index) { return index < 0 ? QJsonValue() : QJsonValue(index); };
-  for (std::size_t ch = 0; ch < 4; ++ch) {
-    QJsonObject o{{QStringLiteral("channel"), static_cast<int>(ch) + 1}};
-    if (c.isStandard()) {
-      o[QStringLiteral("rated")] = amps(c.standard.current_index[ch]);
-      const std::string time =
-          tripTimeText(c.standard.current_index[ch], c.standard.time_index[ch]);
-      o[QStringLiteral("tripTime")] = time == "none" ? QJsonValue() : QJsonValue(fromStd(time));
-    } else {
-      o[QStringLiteral("rated")] = amps(c.zokx.current_index[ch]);
-    }
-    channels.append(o);
-  }
-  const int pgood = c.isStandard() ? c.standard.pgood_index : c.zokx.pgood_index;
-  QJsonObject o{{QStringLiteral("model"), QString::fromLatin1(modelName(c.model))},
-                {QStringLiteral("type"), c.model},
-                {QStringLiteral("version"), fromStd(c.version)},
-                {QStringLiteral("channels"), channels},
-                {QStringLiteral("powerGoodThreshold"),
-                 pgood < 0 ? QJsonValue() : QJsonValue(thresholdTenthsAt(pgood) / 10.0)}};
-  if (c.isStandard()) {
-    o[QStringLiteral("events")] =
-        QJsonArray{c.standard.port1_byte1, c.standard.port1_byte2 & ~kReleaseAllBit,
-                   c.standard.port2_byte1, c.standard.port2_byte2};
-  } else {
-    const std::string off = switchOffText(c.zokx.switch_off_index);
-    o[QStringLiteral("switchOffTime")] = off == "none" ? QJsonValue() : QJsonValue(fromStd(off));
-    o[QStringLiteral("events")] = QJsonArray{c.zokx.port1_byte1, c.zokx.port1_byte2};
-  }
-  o[QStringLiteral("file")] = fromStd(fileTextOf(c));
-  return o;
-}
 
 // The whole exchange with one device. Runs on a thread of its own; the line is opened,
 // used and closed (its lock removed) on that thread.
@@ -182,68 +128,38 @@ PortResult serve(const Invocation& o, const QString& port, const FileLines& line
   r.model = *model;
 
   const FileVerdict verdict = examineFileFor(lines, *model);
-  const QString file = printableName(o.file);
-  switch (verdict.result) {
-    case FileVerdict::Good:
-      break;
-    case FileVerdict::Rejected:
-      r.exit = kFileRejected;
-      r.result = QStringLiteral("file_rejected");
-      r.check = verdict.check;
-      if (verdict.badNumber) {
-        r.message = (o.german ? QString::fromUtf8(kBadIntegerDe)
-                              : QStringLiteral("'%1' is not a valid integer"))
-                        .arg(fromStd(*verdict.badNumber)) +
-                    QStringLiteral(": ") + file;
-      } else {
-        r.message = t.pick(kFileErrorEn, kFileErrorDe) + QString::number(verdict.check) +
-                    QStringLiteral(": ") + file;
-      }
-      return r;
-    case FileVerdict::OtherVariant:
-      r.exit = kModelMismatch;
-      r.result = QStringLiteral("other_variant");
-      r.message =
-          (*model == kTypeStandard
-               ? t.pick("%1 is a file of the fuse-variant models; the device is the "
-                        "standard model",
-                        "%1 ist eine Datei der Sicherungsvarianten; das Gerät ist das "
-                        "Standardmodell")
-               : t.pick("%1 is a file of the standard model; the device is the %2 model",
-                        "%1 ist eine Datei des Standardmodells; das Gerät ist das Modell %2"))
-              .arg(file, QLatin1String(modelName(*model)));
-      return r;
-    case FileVerdict::NotOffered:
-      r.exit = kModelMismatch;
-      r.result = QStringLiteral("not_offered");
-      r.message = t.pick("%1 does not fit the %2 model:", "%1 passt nicht zum Modell %2:")
-                      .arg(file, QLatin1String(modelName(*model)));
-      for (const std::string& reason : verdict.reasons) r.details << t.field(reason);
-      return r;
+  if (const auto refusal = fileRefusal(verdict, *model, printableName(o.file), o.german)) {
+    r.exit = refusal->exit;
+    r.result = refusal->result;
+    r.message = refusal->message;
+    r.details = refusal->details;
+    r.check = refusal->check;
+    return r;
   }
 
   if (o.command == Command::Write) {
-    const bool acknowledged = exchange.write(writeTelegramOf(verdict.config));
-    r.attempts = exchange.attempts();
-    // A write cut short may or may not have reached the device.
-    if (exchange.stopped()) return interrupted(true);
-    if (!acknowledged) {
-      r.result = QStringLiteral("not_acknowledged");
-      return noAnswer("the write was not acknowledged after %1 attempts",
-                      "das Schreiben wurde nach %1 Versuchen nicht bestätigt");
-    }
-    if (!o.verify) {
-      r.result = QStringLiteral("written");
-      r.message = t.pick("written, not read back (%1)", "geschrieben, nicht zurückgelesen (%1)")
-                      .arg(QLatin1String(modelName(*model)));
-      return r;
-    }
-    device = exchange.read();
-    if (exchange.stopped()) return interrupted(true);
-    if (!device) {
-      r.result = QStringLiteral("no_answer");
-      return noAnswer("written, but no configuration reply to the read-back after %1 attempts",
-                      "geschrieben, aber keine Antwort beim Zurücklesen nach %1 Versuchen");
+    const WriteOutcome written = writeAndReadBack(exchange, verdict.config, o.verify);
+    r.attempts = written.attempts;
+    switch (written.step) {
+      case WriteOutcome::Interrupted:
+        // A write cut short may or may not have reached the device.
+        return interrupted(true);
+      case WriteOutcome::NotAcknowledged:
+        r.result = QStringLiteral("not_acknowledged");
+        return noAnswer("the write was not acknowledged after %1 attempts",
+                        "das Schreiben wurde nach %1 Versuchen nicht bestätigt");
+      case WriteOutcome::Written:
+        r.result = QStringLiteral("written");
+        r.message = t.pick("written, not read back (%1)", "geschrieben, nicht zurückgelesen (%1)")
+                        .arg(QLatin1String(modelName(*model)));
+        return r;
+      case WriteOutcome::NoReadBack:
+        r.result = QStringLiteral("no_answer");
+        return noAnswer("written, but no configuration reply to the read-back after %1 attempts",
+                        "geschrieben, aber keine Antwort beim Zurücklesen nach %1 Versuchen");
+      case WriteOutcome::ReadBack:
+        device = written.readBack;
+        break;
     }
   }
 
@@ -387,6 +303,136 @@ int runConfigCommand(const Invocation& o) {
     }
   }
   return exit;
+}
+
+QString fieldText(const std::string& english, bool german) {
+  QString f = fromStd(english);
+  if (!german) return f;
+  static const std::pair<const char*, const char*> kWords[] = {
+      {"channel", "Kanal"},
+      {"current", "Strom"},
+      {"trip time", "Auslösezeit"},
+      {"power-good threshold", "Power-Good-Schwelle"},
+      {"switch-off time", "Abschaltzeit"},
+      {"events, byte", "Ereignisse, Byte"},
+      {"model", "Modell"},
+      {"not a setting the list offers", "keine Einstellung der Liste"},
+      {"offers up to", "bietet bis"},
+      {"the ", "das "},
+      {"none", "keine"},
+  };
+  for (const auto& [en, de] : kWords) f.replace(QLatin1String(en), QString::fromUtf8(de));
+  return f;
+}
+
+QJsonObject configurationJson(const DeviceConfiguration& c) {
+  QJsonArray channels;
+  const auto amps = [](int index) { return index < 0 ? QJsonValue() : QJsonValue(index); };
+  for (std::size_t ch = 0; ch < 4; ++ch) {
+    QJsonObject o{{QStringLiteral("channel"), static_cast<int>(ch) + 1}};
+    if (c.isStandard()) {
+      o[QStringLiteral("rated")] = amps(c.standard.current_index[ch]);
+      const std::string time =
+          tripTimeText(c.standard.current_index[ch], c.standard.time_index[ch]);
+      o[QStringLiteral("tripTime")] = time == "none" ? QJsonValue() : QJsonValue(fromStd(time));
+    } else {
+      o[QStringLiteral("rated")] = amps(c.zokx.current_index[ch]);
+    }
+    channels.append(o);
+  }
+  const int pgood = c.isStandard() ? c.standard.pgood_index : c.zokx.pgood_index;
+  QJsonObject o{{QStringLiteral("model"), QString::fromLatin1(modelName(c.model))},
+                {QStringLiteral("type"), c.model},
+                {QStringLiteral("version"), fromStd(c.version)},
+                {QStringLiteral("channels"), channels},
+                {QStringLiteral("powerGoodThreshold"),
+                 pgood < 0 ? QJsonValue() : QJsonValue(thresholdTenthsAt(pgood) / 10.0)}};
+  if (c.isStandard()) {
+    o[QStringLiteral("events")] =
+        QJsonArray{c.standard.port1_byte1, c.standard.port1_byte2 & ~kReleaseAllBit,
+                   c.standard.port2_byte1, c.standard.port2_byte2};
+  } else {
+    const std::string off = switchOffText(c.zokx.switch_off_index);
+    o[QStringLiteral("switchOffTime")] = off == "none" ? QJsonValue() : QJsonValue(fromStd(off));
+    o[QStringLiteral("events")] = QJsonArray{c.zokx.port1_byte1, c.zokx.port1_byte2};
+  }
+  o[QStringLiteral("file")] = fromStd(fileTextOf(c));
+  return o;
+}
+
+std::optional<Refusal> fileRefusal(const FileVerdict& verdict, uint8_t model, const QString& file,
+                                   bool german) {
+  const Texts t{german};
+  Refusal r;
+  switch (verdict.result) {
+    case FileVerdict::Good:
+      return std::nullopt;
+    case FileVerdict::Rejected:
+      r.exit = kFileRejected;
+      r.result = QStringLiteral("file_rejected");
+      r.check = verdict.check;
+      if (verdict.badNumber) {
+        r.message = (german ? QString::fromUtf8(kBadIntegerDe)
+                            : QStringLiteral("'%1' is not a valid integer"))
+                        .arg(fromStd(*verdict.badNumber)) +
+                    QStringLiteral(": ") + file;
+      } else {
+        r.message = t.pick(kFileErrorEn, kFileErrorDe) + QString::number(verdict.check) +
+                    QStringLiteral(": ") + file;
+      }
+      return r;
+    case FileVerdict::OtherVariant:
+      r.exit = kModelMismatch;
+      r.result = QStringLiteral("other_variant");
+      // The standard model's text names no model: it takes the file's name alone.
+      r.message = model == kTypeStandard
+                      ? t.pick(
+                             "%1 is a file of the fuse-variant models; the device is the "
+                             "standard model",
+                             "%1 ist eine Datei der Sicherungsvarianten; das Gerät ist das "
+                             "Standardmodell")
+                            .arg(file)
+                      : t.pick("%1 is a file of the standard model; the device is the %2 model",
+                               "%1 ist eine Datei des Standardmodells; das Gerät ist das Modell %2")
+                            .arg(file, QLatin1String(modelName(model)));
+      return r;
+    case FileVerdict::NotOffered:
+      r.exit = kModelMismatch;
+      r.result = QStringLiteral("not_offered");
+      r.message = t.pick("%1 does not fit the %2 model:", "%1 passt nicht zum Modell %2:")
+                      .arg(file, QLatin1String(modelName(model)));
+      for (const std::string& reason : verdict.reasons) r.details << t.field(reason);
+      return r;
+  }
+  return std::nullopt;
+}
+
+WriteOutcome writeAndReadBack(ConfigExchange& exchange, const DeviceConfiguration& wanted,
+                              bool readBack) {
+  WriteOutcome w;
+  const bool acknowledged = exchange.write(writeTelegramOf(wanted));
+  w.attempts = exchange.attempts();
+  if (exchange.stopped()) {
+    w.step = WriteOutcome::Interrupted;
+    return w;
+  }
+  if (!acknowledged) {
+    w.step = WriteOutcome::NotAcknowledged;
+    return w;
+  }
+  if (!readBack) {
+    w.step = WriteOutcome::Written;
+    return w;
+  }
+  w.readBack = exchange.read();
+  w.attempts = exchange.attempts();
+  // A read-back that came is the device's state, even when a stop came meanwhile.
+  if (w.readBack) {
+    w.step = WriteOutcome::ReadBack;
+  } else {
+    w.step = exchange.stopped() ? WriteOutcome::Interrupted : WriteOutcome::NoReadBack;
+  }
+  return w;
 }
 
 }  // namespace zfuse::ctl

@@ -9,6 +9,7 @@
 #include <QSysInfo>
 
 #include "link/localnames.h"
+#include "link/portaddress.h"
 #include "link/portnames.h"
 #include "zfuse_version.h"
 
@@ -25,12 +26,17 @@ const char* const kDescription =
     "  read     the device's configuration, as a configuration file (or JSON)\n"
     "  write    a configuration file to the device, then read back and compared\n"
     "  verify   compares the device's configuration with a configuration file\n"
+    "  commission PLAN  configures, verifies and records every device of a plan (CSV)\n"
+    "  backup PLAN      reads every device of a plan into --output DIR, with a plan\n"
+    "           that restores them through commission\n"
     "\n"
     "Examples:\n"
     "  zfusectl status --port COM1 --format json\n"
     "  zfusectl read --port COM1 -o before.txt\n"
     "  zfusectl write --port COM1 --port COM2 line7.txt\n"
     "  zfusectl verify --port COM1 line7.txt\n"
+    "  zfusectl commission cabinet-3.csv --operator 'A. Weber' --language de\n"
+    "  zfusectl backup cabinet-3.csv -o backup-3\n"
     "\n"
     "Exit codes: 0 success, 2 usage, 3 file rejected (its check number is shown),\n"
     "4 the device did not answer or acknowledge, 5 the read-back differs, 6 the file or a\n"
@@ -106,20 +112,121 @@ std::optional<QByteArray> readPasswordFile(const QString& path, QString* error) 
   return text;
 }
 
+// The options of commission and backup, in the order parsePlanCommand takes them.
+struct PlanOptions {
+  const QCommandLineOption& port;
+  const QCommandLineOption& jobs;
+  const QCommandLineOption& dryRun;
+  const QCommandLineOption& operatorName;
+  const QCommandLineOption& title;
+  const QCommandLineOption& report;
+  const QCommandLineOption& only;
+  const QCommandLineOption& tag;
+  const QCommandLineOption& output;
+  const QCommandLineOption& retries;
+  const QCommandLineOption& interval;
+  const QCommandLineOption& language;
+};
+
+// commission PLAN and backup PLAN (or backup --port ... --tag ...): every other option
+// is refused rather than ignored.
+Parsed parsePlanCommand(const QCommandLineParser& parser, Invocation o, const QStringList& args,
+                        const PlanOptions& p) {
+  const bool backup = o.command == Command::Backup;
+  const QString name = backup ? QStringLiteral("backup") : QStringLiteral("commission");
+  const QList<const QCommandLineOption*> allowed =
+      backup ? QList<const QCommandLineOption*>{&p.port,   &p.jobs,    &p.only,     &p.tag,
+                                                &p.output, &p.retries, &p.interval, &p.language}
+             : QList<const QCommandLineOption*>{&p.jobs,    &p.dryRun,   &p.operatorName,
+                                                &p.title,   &p.report,   &p.only,
+                                                &p.retries, &p.interval, &p.language};
+  for (const QString& option : parser.optionNames()) {
+    bool known = false;
+    for (const auto* a : allowed) known |= a->names().contains(option);
+    if (!known) return usage(QStringLiteral("--%1 does not go with %2").arg(option, name));
+  }
+  if (args.size() > 2) return usage(QStringLiteral("%1 takes one plan").arg(name));
+  if (args.size() == 2) {
+    o.plan = args[1];
+    if (o.plan.isEmpty()) return usage(QStringLiteral("the plan's name is empty"));
+  }
+  QList<PortAddress> addresses;
+  for (const QString& text : parser.values(p.port)) {
+    QString error;
+    const auto address = portAddressOf(text, &error);
+    if (!address) return usage(error);
+    addresses << *address;
+    o.ports << text;
+  }
+  if (const auto twice = samePortTwice(addresses)) return usage(*twice);
+  o.tags = parser.values(p.tag);
+  if (backup && o.plan.isEmpty() == o.ports.isEmpty()) {
+    return usage(QStringLiteral("backup needs a plan or --port with --tag, not both"));
+  }
+  if (!backup && o.plan.isEmpty()) return usage(QStringLiteral("commission needs a plan"));
+  if (o.tags.size() != o.ports.size()) {
+    return usage(QStringLiteral("give one --tag for every --port, in their order"));
+  }
+  for (const QString& t : o.tags) {
+    if (t.isEmpty()) return usage(QStringLiteral("a tag is empty"));
+    if (o.tags.count(t) > 1) return usage(QStringLiteral("tag %1 named twice").arg(t));
+  }
+  o.only = parser.values(p.only);
+  if (!o.ports.isEmpty() && !o.only.isEmpty()) {
+    return usage(QStringLiteral("--only goes with a plan"));
+  }
+  if (parser.isSet(p.jobs)) {
+    const auto n = wholeNumber(parser.value(p.jobs), 1, 1000);
+    if (!n) return usage(QStringLiteral("--jobs needs a whole number from 1 to 1000"));
+    o.jobs = *n;
+  }
+  o.dryRun = parser.isSet(p.dryRun);
+  o.operatorName = parser.value(p.operatorName);
+  o.title = parser.value(p.title);
+  o.reportDir = parser.value(p.report);
+  if (parser.isSet(p.report) && o.reportDir.isEmpty()) {
+    return usage(QStringLiteral("--report needs a folder"));
+  }
+  if (backup) {
+    o.output = parser.value(p.output);
+    if (o.output.isEmpty()) return usage(QStringLiteral("backup needs --output DIR"));
+  }
+  if (parser.isSet(p.retries)) {
+    const auto n = wholeNumber(parser.value(p.retries), 0, 1000);
+    if (!n) return usage(QStringLiteral("--retries needs a whole number from 0 to 1000"));
+    o.retry.retries = *n;
+  }
+  if (parser.isSet(p.interval)) {
+    const auto n = wholeNumber(parser.value(p.interval), 0, 60000);
+    if (!n) return usage(QStringLiteral("--interval needs milliseconds from 0 to 60000"));
+    o.retry.intervalMs = *n;
+  }
+  if (parser.isSet(p.language)) {
+    const QString l = parser.value(p.language);
+    if (l != QLatin1String("en") && l != QLatin1String("de")) {
+      return usage(QStringLiteral("unknown language '%1'; languages: en, de").arg(l));
+    }
+    o.german = l == QLatin1String("de");
+  }
+  return {o, kSuccess, {}, {}};
+}
+
 }  // namespace
 
 Parsed parseArguments(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromLatin1(kDescription));
-  parser.addPositionalArgument(QStringLiteral("command"),
-                               QStringLiteral("status, ports, read, write or verify"));
+  parser.addPositionalArgument(
+      QStringLiteral("command"),
+      QStringLiteral("status, ports, read, write, verify, commission or backup"));
   parser.addPositionalArgument(QStringLiteral("file"),
                                QStringLiteral("write, verify: the configuration file"),
                                QStringLiteral("[file]"));
   const QCommandLineOption port(QStringLiteral("port"),
-                                QStringLiteral("A port, COM1 ... COM11; may be repeated: the "
+                                QStringLiteral("A port, COM1 ... COM11 or a device path such "
+                                               "as /dev/ttyUSB0; may be repeated: the "
                                                "devices are served in parallel."),
-                                QStringLiteral("COMn"));
+                                QStringLiteral("port"));
   const QCommandLineOption count(QStringLiteral("count"),
                                  QStringLiteral("status: end after N telegrams of every port."),
                                  QStringLiteral("N"));
@@ -203,6 +310,36 @@ Parsed parseArguments(const QStringList& arguments) {
   parser.addOptions({port,     count,        seconds,  format, summary,      output,      retries,
                      interval, noVerify,     language, mqtt,   mqttRequired, topicPrefix, deviceId,
                      username, passwordFile, caFile,   cert,   key,          help,        version});
+  const QCommandLineOption jobs(
+      QStringLiteral("jobs"),
+      QStringLiteral("commission, backup: devices served at once (default: all)."),
+      QStringLiteral("N"));
+  const QCommandLineOption dryRun(
+      QStringLiteral("dry-run"),
+      QStringLiteral("commission: read and compare every device, write nothing."));
+  const QCommandLineOption operatorName(QStringLiteral("operator"),
+                                        QStringLiteral("commission: who commissions, for the "
+                                                       "record."),
+                                        QStringLiteral("NAME"));
+  const QCommandLineOption title(QStringLiteral("title"),
+                                 QStringLiteral("commission: the record's title."),
+                                 QStringLiteral("TEXT"));
+  const QCommandLineOption report(
+      QStringLiteral("report"),
+      QStringLiteral("commission: the folder for the record (default: the plan's folder)."),
+      QStringLiteral("DIR"));
+  const QCommandLineOption only(
+      QStringLiteral("only"),
+      QStringLiteral("commission, backup: serve only the device with this tag; may be "
+                     "repeated."),
+      QStringLiteral("TAG"));
+  const QCommandLineOption tag(
+      QStringLiteral("tag"),
+      QStringLiteral("backup without a plan: the tag of a --port, one per --port in order."),
+      QStringLiteral("TAG"));
+  parser.addOptions({jobs, dryRun, operatorName, title, report, only, tag});
+  const QList<const QCommandLineOption*> planOnly = {&jobs,   &dryRun, &operatorName, &title,
+                                                     &report, &only,   &tag};
   const QList<const QCommandLineOption*> mqttOnly = {
       &mqttRequired, &topicPrefix, &deviceId, &username, &passwordFile, &caFile, &cert, &key};
   if (!parser.parse(arguments)) return usage(parser.errorText());
@@ -245,6 +382,11 @@ Parsed parseArguments(const QStringList& arguments) {
     o.command = Command::Write;
   } else if (name == QLatin1String("verify")) {
     o.command = Command::Verify;
+  } else if (name == QLatin1String("commission") || name == QLatin1String("backup")) {
+    o.command = name == QLatin1String("backup") ? Command::Backup : Command::Commission;
+    return parsePlanCommand(parser, o, args,
+                            {port, jobs, dryRun, operatorName, title, report, only, tag, output,
+                             retries, interval, language});
   } else {
     return usage(
         QStringLiteral("unknown command '%1'; commands: status, ports, read, write, verify")
@@ -252,6 +394,12 @@ Parsed parseArguments(const QStringList& arguments) {
   }
   const bool exchange =
       o.command == Command::Read || o.command == Command::Write || o.command == Command::Verify;
+  for (const auto* option : planOnly) {
+    if (parser.isSet(*option)) {
+      return usage(
+          QStringLiteral("--%1 goes with commission and backup").arg(option->names().constLast()));
+    }
+  }
   const bool needsFile = o.command == Command::Write || o.command == Command::Verify;
 
   if (o.command == Command::Ports) {
@@ -268,13 +416,15 @@ Parsed parseArguments(const QStringList& arguments) {
     return usage(QStringLiteral("%1 takes no file: '%2'").arg(name, args[1]));
   }
 
+  QList<PortAddress> addresses;
   for (const QString& p : parser.values(port)) {
-    if (comPortNumber(p) == 0) {
-      return usage(QStringLiteral("unknown port '%1'; ports: COM1 ... COM11").arg(p));
-    }
-    if (o.ports.contains(p)) return usage(QStringLiteral("port %1 named twice").arg(p));
+    QString error;
+    const auto address = portAddressOf(p, &error);
+    if (!address) return usage(error);
+    addresses << *address;
     o.ports << p;
   }
+  if (const auto twice = samePortTwice(addresses)) return usage(*twice);
   if (o.ports.isEmpty()) return usage(QStringLiteral("%1 needs --port COMn").arg(name));
 
   // Options that belong to other commands are refused rather than ignored.

@@ -25,7 +25,7 @@ enum Exit : int {
   kOutputClosed = 10,  // standard output's reader went away (a pipe into head): an end
 };
 
-enum class Command { Status, Ports, Read, Write, Verify };
+enum class Command { Status, Ports, Read, Write, Verify, Commission, Backup };
 enum class Format { Text, Json, Csv, File };
 
 // What the command line asks for, checked.
@@ -50,6 +50,15 @@ struct Invocation {
   RetryPolicy retry;
   bool verify = true;  // write: read back and compare
   bool german = false;
+  // commission, backup
+  QString plan;          // the plan file; backup may name --port and --tag instead
+  QString reportDir;     // commission: where the record goes; empty: the plan's folder
+  QString operatorName;  // commission: into the record
+  QString title;         // commission: into the record
+  int jobs = 0;          // devices served at once; 0 = all
+  bool dryRun = false;   // commission: read and compare only
+  QStringList only;      // tags to serve; empty = all
+  QStringList tags;      // backup --port ... --tag ...: one tag per port
 };
 
 // The arguments (the program's name first) as an invocation, or what to print and the

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "ctl/commission.h"
 #include "ctl/configcommands.h"
 #include "ctl/mqttpublisher.h"
 #include "ctl/options.h"
@@ -215,6 +216,12 @@ int run(int argc, char** argv) {
     case Command::Write:
     case Command::Verify:
       exit = runConfigCommand(o);
+      break;
+    case Command::Commission:
+      exit = runCommission(o);
+      break;
+    case Command::Backup:
+      exit = runBackup(o);
       break;
   }
   return finishOutput(exit);

@@ -46,9 +46,15 @@ void arguments(const uint8_t* data, std::size_t size) {
     return;
   }
   const zfuse::ctl::Invocation& o = *p.invocation;
-  if (o.command != zfuse::ctl::Command::Ports && o.ports.isEmpty()) std::abort();
+  const bool planCommand =
+      o.command == zfuse::ctl::Command::Commission || o.command == zfuse::ctl::Command::Backup;
+  if (o.command != zfuse::ctl::Command::Ports && !planCommand && o.ports.isEmpty()) std::abort();
+  // A plan command has its plan or, backup only, ports with a tag each.
+  if (planCommand && o.plan.isEmpty() == o.ports.isEmpty()) std::abort();
+  if (o.tags.size() != o.ports.size() && planCommand) std::abort();
+  if (o.command == zfuse::ctl::Command::Commission && o.plan.isEmpty()) std::abort();
   for (const QString& port : o.ports) {
-    if (zfuse::comPortNumber(port) == 0 || o.ports.count(port) != 1) std::abort();
+    if (port.isEmpty() || o.ports.count(port) != 1) std::abort();
   }
   if (o.retry.retries < 0 || o.retry.intervalMs < 0) std::abort();
 }

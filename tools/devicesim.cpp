@@ -61,9 +61,9 @@ uint8_t nextRandom(uint32_t& state) {
 
 const std::vector<std::pair<std::string, Fault>>& allFaults() {
   static const std::vector<std::pair<std::string, Fault>> faults = {
-      {"silence", kSilence},  {"noise", kNoise},      {"checksum", kBadChecksum},
-      {"short", kShortReply}, {"gap", kReplyGap},     {"ack", kBadAck},
-      {"long", kLongReply},   {"noanswer", kNoAnswer}};
+      {"silence", kSilence},  {"noise", kNoise},       {"checksum", kBadChecksum},
+      {"short", kShortReply}, {"gap", kReplyGap},      {"ack", kBadAck},
+      {"long", kLongReply},   {"noanswer", kNoAnswer}, {"keepsold", kKeepsOld}};
   return faults;
 }
 
@@ -361,7 +361,7 @@ void DeviceSimulator::handleRequests(Clock::time_point now) {
       const bool good = xorBytes(telegram.data(), 2, length - 2) == check &&
                         telegram[length - 3] == kWriteTrailerA &&
                         telegram[length - 2] == kWriteTrailerB;
-      if (good) {
+      if (good && !(faults_ & kKeepsOld)) {
         setConfiguration(std::vector<uint8_t>(telegram.begin() + 2, telegram.end() - 3));
       }
       const bool ack = good && !(faults_ & kBadAck);

@@ -22,6 +22,7 @@ enum Fault : unsigned {
   kBadAck = 1u << 5,       // a write is acknowledged with a wrong byte
   kLongReply = 1u << 6,    // replies run on past 50 bytes
   kNoAnswer = 1u << 7,     // requests go unanswered
+  kKeepsOld = 1u << 8,     // a write is acknowledged, but the old configuration stays
 };
 std::optional<Fault> faultByName(const std::string& name);
 std::string faultNames(unsigned faults);

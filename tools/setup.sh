@@ -14,9 +14,10 @@ zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
   qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra fonts-liberation xvfb xauth x11vnc iproute2)
 # What the tests, the fuzzing, the pictures and the package check add (the MQTT tests
 # start a broker of their own, watch it with its command line clients and make the
-# certificates of a TLS broker; the dashboard's tests drive Debian's Chromium).
+# certificates of a TLS broker; the dashboard's tests drive Debian's Chromium, which also
+# prints the commissioning record to PDF for poppler's pdftotext to read back).
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  dpkg-dev file lintian mosquitto mosquitto-clients openssl chromium)
+  dpkg-dev file lintian mosquitto mosquitto-clients openssl chromium poppler-utils)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
