@@ -131,6 +131,13 @@ void MqttPublisher::finish(int ms) {
   finishing_ = true;
   wake();
   thread_.join();
+  // Status messages that never left the queue (the broker was not reached in time) are
+  // dropped too, so that sent and dropped add up to what was published.
+  const std::lock_guard lock(mutex_);
+  for (Shared& s : shared_) {
+    s.counters.statusDropped += static_cast<quint64>(s.status.size());
+    s.status.clear();
+  }
 }
 
 void MqttPublisher::wake() {

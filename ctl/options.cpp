@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QSysInfo>
+#include <algorithm>
 
 #include "link/portnames.h"
 #include "zfuse_version.h"
@@ -353,10 +354,10 @@ Parsed parseArguments(const QStringList& arguments) {
     o.mqttRequired = parser.isSet(mqttRequired);
     if (parser.isSet(topicPrefix)) {
       o.mqtt->topicPrefix = parser.value(topicPrefix);
-      if (!validTopicPrefix(o.mqtt->topicPrefix)) {
-        return usage(QStringLiteral("--topic-prefix '%1': topic levels separated by '/', "
-                                    "none empty, no '+' or '#'")
-                         .arg(o.mqtt->topicPrefix));
+      const QString problem = topicPrefixProblem(o.mqtt->topicPrefix);
+      if (!problem.isEmpty()) {
+        return usage(QStringLiteral("--topic-prefix '%1': %2")
+                         .arg(quotedForMessage(o.mqtt->topicPrefix), problem));
       }
     }
     o.deviceIds = parser.values(deviceId);
@@ -366,12 +367,22 @@ Parsed parseArguments(const QStringList& arguments) {
       return usage(QStringLiteral("give one --device-id for every --port, in their order"));
     }
     for (const QString& id : o.deviceIds) {
-      if (!validDeviceId(id)) {
-        return usage(
-            QStringLiteral("--device-id '%1': one topic level, no '/', '+' or '#'").arg(id));
+      const QString problem = deviceIdProblem(id);
+      if (!problem.isEmpty()) {
+        return usage(QStringLiteral("--device-id '%1': %2").arg(quotedForMessage(id), problem));
       }
       if (o.deviceIds.count(id) > 1)
         return usage(QStringLiteral("device id %1 named twice").arg(id));
+      // The longest topic of a device, and its client id "zfusectl-<id>".
+      const qsizetype longest =
+          std::max((o.mqtt->topicPrefix + QStringLiteral("/%1/status").arg(id)).toUtf8().size(),
+                   (QStringLiteral("zfusectl-") + id).toUtf8().size());
+      if (longest > kMaxTopicBytes) {
+        return usage(QStringLiteral("--topic-prefix and --device-id '%1': a topic is at most "
+                                    "%2 bytes")
+                         .arg(quotedForMessage(id))
+                         .arg(kMaxTopicBytes));
+      }
     }
     if (parser.isSet(passwordFile) && !parser.isSet(username)) {
       return usage(QStringLiteral("--password-file goes with --username"));
