@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "ctl/configcommands.h"
+#include "ctl/metrics.h"
+#include "ctl/metricsserver.h"
 #include "ctl/mqttpublisher.h"
 #include "ctl/options.h"
 #include "link/connection.h"
@@ -45,6 +47,21 @@ int runStatus(const Invocation& o) {
     std::unique_ptr<EventDetector> events;
   };
   std::vector<Watched> watched;
+  // The metrics address is taken before any port is opened: a port in use ends the run
+  // without touching a device.
+  std::shared_ptr<MetricsStore> metrics;
+  std::unique_ptr<MetricsServer> metricsServer;
+  if (o.metrics) {
+    metrics = std::make_shared<MetricsStore>(o.deviceIds, o.ports);
+    metricsServer = std::make_unique<MetricsServer>(metrics);
+    QString error;
+    if (!metricsServer->listen(o.metrics->address, o.metrics->port, &error)) {
+      std::fprintf(stderr, "zfusectl: --metrics %s port %u cannot be listened on: %s\n",
+                   o.metrics->address.toString().toUtf8().constData(), o.metrics->port,
+                   error.toUtf8().constData());
+      return kMetricsUnavailable;
+    }
+  }
   for (const QString& port : o.ports) {
     auto monitor = std::make_unique<StatusMonitor>();
     if (!monitor->connection().open(port)) {
@@ -76,6 +93,17 @@ int runStatus(const Invocation& o) {
                          mqtt->publishEvent(i, eventJson(e, port));
                          if (e.kind == DeviceEvent::Kind::ConnectionLost) mqtt->setOnline(i, false);
                        });
+    }
+  }
+  if (metrics) {
+    for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
+      const StatusMonitor* m = watched[static_cast<std::size_t>(i)].monitor.get();
+      MetricsStore* store = metrics.get();
+      QObject::connect(m, &StatusMonitor::statusDecoded,
+                       [store, i](const StatusReading& r) { store->telegram(i, r); });
+      QObject::connect(m, &StatusMonitor::badTelegram, [store, i] { store->badTelegram(i); });
+      QObject::connect(m, &StatusMonitor::silent, [store, i] { store->silent(i); });
+      QObject::connect(m, &StatusMonitor::reopened, [store, i] { store->reopened(i); });
     }
   }
   if (o.print && o.format == Format::Csv) print(csvHeader());
