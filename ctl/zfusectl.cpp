@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ctl/configcommands.h"
+#include "ctl/discovery.h"
 #include "ctl/metrics.h"
 #include "ctl/metricsserver.h"
 #include "ctl/mqttpublisher.h"
@@ -36,6 +37,39 @@ void print(const QString& line) {
 
 // How long an ordinary end waits for the broker to take the events not yet delivered.
 constexpr int kFinishMs = 3000;
+
+// With --ha-discovery: each device's configuration goes out once its first telegram
+// names the model (and again should another model answer on the port); Home
+// Assistant's announcement is listened for, and removed devices are cleared.
+template <typename Watched>
+void announceToHomeAssistant(const Invocation& o, MqttPublisher& publisher,
+                             const std::vector<Watched>& watched) {
+  DiscoverySettings settings;
+  settings.discoveryPrefix = o.discoveryPrefix;
+  settings.topicPrefix = o.mqtt->topicPrefix;
+  settings.perEntity = o.discoveryPerEntity;
+  settings.german = o.german;
+  publisher.setAnnounceTopic(discoveryStatusTopic(settings));
+  std::vector<QByteArray> clear;
+  for (const QString& id : o.haRemove) {
+    for (QByteArray& topic : discoveryTopics(settings, id)) clear.push_back(std::move(topic));
+  }
+  publisher.setTopicsToClear(std::move(clear));
+  for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
+    QObject::connect(watched[static_cast<std::size_t>(i)].monitor.get(),
+                     &StatusMonitor::statusDecoded,
+                     [i, settings, id = o.deviceIds.at(i), mqtt = &publisher,
+                      announced = std::make_shared<int>(-1)](const StatusReading& r) {
+                       if (*announced == r.type) return;
+                       *announced = r.type;
+                       std::vector<std::pair<QByteArray, QByteArray>> messages;
+                       for (RetainedMessage& m : discoveryMessages(settings, id, r.type)) {
+                         messages.emplace_back(std::move(m.topic), std::move(m.payload));
+                       }
+                       mqtt->setConfigurations(i, std::move(messages));
+                     });
+  }
+}
 
 // Watches every port until each has given `count` telegrams, the time is up or a
 // signal ends the run; with --mqtt, publishes what it sees.
@@ -75,6 +109,7 @@ int runStatus(const Invocation& o) {
   std::unique_ptr<MqttPublisher> publisher;
   if (o.mqtt) {
     publisher = std::make_unique<MqttPublisher>(*o.mqtt, o.deviceIds, o.ports);
+    if (o.haDiscovery) announceToHomeAssistant(o, *publisher, watched);
     if (o.mqttRequired) {
       QObject::connect(publisher.get(), &MqttPublisher::firstAttemptFailed,
                        [](const QString& reason) {

@@ -19,8 +19,9 @@ zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
 # certificates of a TLS broker).
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
   dpkg-dev file lintian mosquitto mosquitto-clients openssl
-  # the metrics test scrapes zfusectl with Prometheus and checks with promtool
-  prometheus)
+  # the metrics test scrapes zfusectl with Prometheus and checks with promtool; the
+  # discovery test renders the value templates with Jinja2, as Home Assistant does
+  prometheus python3-jinja2)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
