@@ -110,6 +110,9 @@ if(ZFUSE_DASHBOARD)
   install(FILES resources/mosquitto/zfuse-dashboard.conf resources/mosquitto/zfuse.acl
           DESTINATION ${ZFUSE_DOCDIR}/examples)
 endif()
+
+# Prometheus alert rules for zfusectl status --metrics (docs/plant.md).
+install(FILES resources/prometheus/zfuse-alerts.yml DESTINATION ${ZFUSE_DOCDIR}/examples)
 install(FILES resources/desktop/zfuse.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/icons/zfuse.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -139,7 +142,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # built from a Release tree (README), which has no debugging information to keep, and a
 # fault seen in the field is retraced on a RelWithDebInfo build of the version it names.
 set(CPACK_STRIP_FILES ON)
-# The Qt libraries and libmosquitto1 come from the binaries' own needs (libqt6svg6
+# The Qt libraries (libqt6httpserver6 for zfusectl's metrics page among them) and
+# libmosquitto1 come from the binaries' own needs (libqt6svg6
 # among them, which also carries the SVG picture plugin). Named here is only what is loaded at run time and
 # linked by nothing: the platform plugins. A package named in both lists would appear
 # twice in Depends; tools/check-install.sh checks that each appears once.

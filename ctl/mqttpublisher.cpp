@@ -49,7 +49,7 @@ struct LibraryUse {  // the library is set up once per process
 // One device's connection to the broker, owned by the publisher's thread.
 struct MqttPublisher::Link {
   enum class Phase { Idle, Connecting, Connected };
-  enum class Kind { Status, State, Online };
+  enum class Kind { Status, State, Online, Configuration };
   struct Event {
     QByteArray payload;
     int mid = 0;  // 0: not sent on this connection
@@ -71,6 +71,9 @@ struct MqttPublisher::Link {
   int connackCode = 0;
   bool disconnected = false;
   // What this connection has to send.
+  std::vector<std::pair<QByteArray, QByteArray>> configurations;
+  bool sendConfigurations = false;
+  bool sendClears = false;
   bool sendOnline = false;
   bool onlineSent = false;  // the value last published on this connection
   bool offlineAcknowledged = false;
@@ -133,6 +136,13 @@ void MqttPublisher::finish(int ms) {
   finishing_ = true;
   wake();
   thread_.join();
+  // Status messages that never left the queue (the broker was not reached in time) are
+  // dropped too, so that sent and dropped add up to what was published.
+  const std::lock_guard lock(mutex_);
+  for (Shared& s : shared_) {
+    s.counters.statusDropped += static_cast<quint64>(s.status.size());
+    s.status.clear();
+  }
 }
 
 void MqttPublisher::wake() {
@@ -172,6 +182,17 @@ void MqttPublisher::publishEvent(int device, const QString& json) {
   wake();
 }
 
+void MqttPublisher::setConfigurations(int device,
+                                      std::vector<std::pair<QByteArray, QByteArray>> messages) {
+  {
+    const std::lock_guard lock(mutex_);
+    Shared& s = shared_[static_cast<std::size_t>(device)];
+    s.configurations = std::move(messages);
+    s.configurationsDirty = true;
+  }
+  wake();
+}
+
 void MqttPublisher::setOnline(int device, bool online) {
   {
     const std::lock_guard lock(mutex_);
@@ -204,6 +225,14 @@ void MqttPublisher::onPublish(mosquitto*, void* obj, int mid) {
   link->owner->acknowledged(*link, mid);
 }
 
+void MqttPublisher::onMessage(mosquitto*, void* obj, const mosquitto_message* message) {
+  auto* link = static_cast<Link*>(obj);
+  // The consumer has (re)started and forgotten what it was told: tell it again.
+  if (message->payloadlen == 6 && std::memcmp(message->payload, "online", 6) == 0) {
+    link->sendConfigurations = true;
+  }
+}
+
 void MqttPublisher::attempt(Link& l) {
   l.client = mosquitto_new(l.clientId.constData(), true, &l);
   if (l.client == nullptr) {
@@ -234,6 +263,7 @@ void MqttPublisher::attempt(Link& l) {
   mosquitto_connect_callback_set(l.client, &MqttPublisher::onConnect);
   mosquitto_disconnect_callback_set(l.client, &MqttPublisher::onDisconnect);
   mosquitto_publish_callback_set(l.client, &MqttPublisher::onPublish);
+  mosquitto_message_callback_set(l.client, &MqttPublisher::onMessage);
   const int rc = mosquitto_connect_async(l.client, settings_.host.toUtf8().constData(),
                                          settings_.port, settings_.keepAliveSeconds);
   if (rc != MOSQ_ERR_SUCCESS) {
@@ -341,6 +371,11 @@ void MqttPublisher::pump(Link& l) {
       s.stateDirty = false;
       --room;
     }
+    if (s.configurationsDirty) {
+      l.configurations = s.configurations;
+      l.sendConfigurations = true;
+      s.configurationsDirty = false;
+    }
     while (room-- > 0 && !s.status.empty()) {
       status.push_back(std::move(s.status.front()));
       s.status.pop_front();
@@ -364,6 +399,18 @@ void MqttPublisher::pump(Link& l) {
     return mid;
   };
 
+  if (l.sendClears && !finishing) {
+    for (const QByteArray& t : toClear_) {
+      if (sendTracked(t, QByteArray(), 1, true, Link::Kind::Configuration) < 0) return;
+    }
+    l.sendClears = false;
+  }
+  if (l.sendConfigurations && !finishing) {
+    for (const auto& [topicName, payload] : l.configurations) {
+      if (sendTracked(topicName, payload, 1, true, Link::Kind::Configuration) < 0) return;
+    }
+    l.sendConfigurations = false;
+  }
   if (!state.isEmpty()) {
     sendTracked(l.stateTopic, state, 0, true, Link::Kind::State);
     l.stateDueMs = now + kStateIntervalMs;
@@ -485,6 +532,11 @@ void MqttPublisher::run() {
         }
         l.phase = Link::Phase::Connected;
         l.sendOnline = true;
+        l.sendConfigurations = !l.configurations.empty();
+        l.sendClears = l.device == 0 && !toClear_.empty();
+        if (!announceTopic_.isEmpty()) {
+          mosquitto_subscribe(l.client, nullptr, announceTopic_.constData(), 1);
+        }
         l.stateDueMs = 0;
         logLine(QStringLiteral("MQTT %1: connected to %2:%3")
                     .arg(labels_.at(l.device), settings_.host)

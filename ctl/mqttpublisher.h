@@ -14,6 +14,7 @@
 #include "ctl/mqttsettings.h"
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace zfuse::ctl {
 
@@ -31,6 +32,9 @@ namespace zfuse::ctl {
 // are kept up to kEventQueue per device (newer ones dropped beyond) and sent in order
 // when it is back; both are counted. A lost or refused connection is tried again after
 // 1 s, then 2, 4, 8, 16 and 30 s, each attempt reported on standard error.
+// Retained configuration messages (the home automation's discovery) go out, QoS 1,
+// when they are set, on every new connection, and whenever an "online" arrives on the
+// announce topic; topics to clear get an empty retained message on every connection.
 class MqttPublisher : public QObject {
   Q_OBJECT
 
@@ -63,6 +67,12 @@ class MqttPublisher : public QObject {
   void publishStatus(int device, const QString& json);
   void publishEvent(int device, const QString& json);
   void setOnline(int device, bool online);
+  // The device's configuration messages, replacing those set before.
+  void setConfigurations(int device, std::vector<std::pair<QByteArray, QByteArray>> messages);
+  // Before start(): the topic on which the consumer of the configurations announces
+  // itself, and retained topics to clear (sent on the first device's connection).
+  void setAnnounceTopic(const QByteArray& topic) { announceTopic_ = topic; }
+  void setTopicsToClear(std::vector<QByteArray> topics) { toClear_ = std::move(topics); }
 
   Counters counters(int device) const;
   QString topic(int device, const QString& leaf) const;
@@ -79,6 +89,8 @@ class MqttPublisher : public QObject {
     QByteArray state;
     bool stateDirty = false;
     bool online = false;
+    std::vector<std::pair<QByteArray, QByteArray>> configurations;
+    bool configurationsDirty = false;
     Counters counters;
   };
 
@@ -92,6 +104,7 @@ class MqttPublisher : public QObject {
   static void onConnect(mosquitto* client, void* link, int code);
   static void onDisconnect(mosquitto* client, void* link, int code);
   static void onPublish(mosquitto* client, void* link, int mid);
+  static void onMessage(mosquitto* client, void* link, const mosquitto_message* message);
 
   BrokerSettings settings_;
   QStringList ids_;
@@ -102,6 +115,8 @@ class MqttPublisher : public QObject {
   std::vector<std::atomic<int>> pendingEvents_;  // queued and not yet acknowledged
   std::atomic<bool> finishing_{false};
   std::atomic<long long> finishDeadlineMs_{0};
+  QByteArray announceTopic_;
+  std::vector<QByteArray> toClear_;
   int wakeFd_ = -1;
   std::thread thread_;
 };

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QSysInfo>
+#include <algorithm>
 
 #include "link/localnames.h"
 #include "link/portaddress.h"
@@ -44,8 +45,9 @@ const char* const kDescription =
     "shown) or, with status --mqtt-required, the first connection to the MQTT broker\n"
     "failed, 8 interrupted (after an interrupted write the device's configuration is\n"
     "unknown: run verify), 9 standard output cannot be written (the reason is shown),\n"
-    "10 standard output's reader went away (a pipe into head; the run ended in order).\n"
-    "With several ports the highest code of any port.\n"
+    "10 standard output's reader went away (a pipe into head; the run ended in order),\n"
+    "11 the --metrics address cannot be listened on (the port is in use; nothing is\n"
+    "opened then). With several ports the highest code of any port.\n"
     "ports: 0 when at least one port can be opened, 1 otherwise.\n"
     "Status ends after --count telegrams of every port, after --seconds, or on Ctrl-C.\n"
     "Telegrams with a wrong check byte are counted, not printed; the counts go to\n"
@@ -56,7 +58,12 @@ const char* const kDescription =
     "once a second), events (lamp changes, connection lost and back; QoS 1) and online\n"
     "(retained true or false, false also as the last will). Lines go to standard output\n"
     "only when --format is given. A broker that is away is tried again after 1, 2, 4 ...\n"
-    "30 s; the serial side goes on meanwhile.";
+    "30 s; the serial side goes on meanwhile. --ha-discovery adds a retained discovery\n"
+    "configuration per device for Home Assistant.\n"
+    "\n"
+    "status --metrics [ADDRESS:]PORT serves the devices' values as Prometheus metrics on\n"
+    "http://ADDRESS:PORT/metrics (127.0.0.1 unless an address is given; an address that is\n"
+    "not loopback needs --metrics-public).";
 
 Parsed usage(const QString& message) {
   return {std::nullopt,
@@ -213,6 +220,34 @@ Parsed parsePlanCommand(const QCommandLineParser& parser, Invocation o, const QS
 
 }  // namespace
 
+std::optional<MetricsAddress> parseMetricsAddress(const QString& text, QString* error) {
+  const auto fail = [&](const QString& why) {
+    *error = QStringLiteral("--metrics '%1': %2").arg(text, why);
+    return std::nullopt;
+  };
+  MetricsAddress m;
+  QString port = text;
+  const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+  if (colon >= 0) {
+    QString host = text.left(colon);
+    port = text.mid(colon + 1);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
+      host = host.mid(1, host.size() - 2);
+    } else if (host.contains(QLatin1Char(':'))) {
+      return fail(QStringLiteral("an IPv6 address goes in brackets: [::1]:PORT"));
+    }
+    if (host == QLatin1String("localhost")) {
+      m.address = QHostAddress(QHostAddress::LocalHost);
+    } else if (!m.address.setAddress(host)) {
+      return fail(QStringLiteral("give [ADDRESS:]PORT with a numeric address"));
+    }
+  }
+  const auto number = wholeNumber(port, 1, 65535);
+  if (!number) return fail(QStringLiteral("the port is a number from 1 to 65535"));
+  m.port = static_cast<quint16>(*number);
+  return m;
+}
+
 Parsed parseArguments(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromLatin1(kDescription));
@@ -303,6 +338,31 @@ Parsed parseArguments(const QStringList& arguments) {
                                QStringLiteral("status --mqtt mqtts://...: client key (with "
                                               "--cert)."),
                                QStringLiteral("FILE"));
+  const QCommandLineOption haDiscovery(
+      QStringLiteral("ha-discovery"),
+      QStringLiteral("status --mqtt: publish a retained Home Assistant discovery configuration "
+                     "per device, again whenever Home Assistant announces itself."));
+  const QCommandLineOption discoveryPrefix(
+      QStringLiteral("ha-discovery-prefix"),
+      QStringLiteral("status --ha-discovery: the discovery prefix (default homeassistant)."),
+      QStringLiteral("PREFIX"));
+  const QCommandLineOption perEntity(
+      QStringLiteral("ha-discovery-per-entity"),
+      QStringLiteral("status --ha-discovery: one configuration per entity instead of one per "
+                     "device (older Home Assistant)."));
+  const QCommandLineOption haRemove(
+      QStringLiteral("ha-remove"),
+      QStringLiteral("status --ha-discovery: clear the retained configurations of device ID, "
+                     "which is no longer served; may be repeated."),
+      QStringLiteral("ID"));
+  const QCommandLineOption metrics(
+      QStringLiteral("metrics"),
+      QStringLiteral("status: serve Prometheus metrics on http://ADDRESS:PORT/metrics "
+                     "(address 127.0.0.1 unless given)."),
+      QStringLiteral("[ADDRESS:]PORT"));
+  const QCommandLineOption metricsPublic(
+      QStringLiteral("metrics-public"),
+      QStringLiteral("status --metrics: allow an address that is not loopback."));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("This text."));
   const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The version."));
@@ -340,14 +400,19 @@ Parsed parseArguments(const QStringList& arguments) {
   parser.addOptions({jobs, dryRun, operatorName, title, report, only, tag});
   const QList<const QCommandLineOption*> planOnly = {&jobs,   &dryRun, &operatorName, &title,
                                                      &report, &only,   &tag};
+  parser.addOptions({haDiscovery, discoveryPrefix, perEntity, haRemove, metrics, metricsPublic});
   const QList<const QCommandLineOption*> mqttOnly = {
-      &mqttRequired, &topicPrefix, &deviceId, &username, &passwordFile, &caFile, &cert, &key};
+      &mqttRequired, &topicPrefix, &username, &passwordFile, &caFile, &cert, &key, &haDiscovery};
   if (!parser.parse(arguments)) return usage(parser.errorText());
-  // Only --port and --device-id may be repeated; any other option given twice is refused
-  // rather than the last one silently winning.
+  // Only --port, --device-id, --only, --tag and --ha-remove may be repeated; any other
+  // option given twice is refused rather than the last one silently winning.
   for (const QCommandLineOption* option :
-       {&count, &seconds, &format, &summary, &output, &retries, &interval, &noVerify, &language,
-        &mqtt, &mqttRequired, &topicPrefix, &username, &passwordFile, &caFile, &cert, &key}) {
+       {&count,        &seconds,     &format,       &summary,      &output,
+        &retries,      &interval,    &noVerify,     &language,     &mqtt,
+        &mqttRequired, &topicPrefix, &username,     &passwordFile, &caFile,
+        &cert,         &key,         &csvDialect,   &jobs,         &dryRun,
+        &operatorName, &title,       &report,       &haDiscovery,  &discoveryPrefix,
+        &perEntity,    &metrics,     &metricsPublic}) {
     qsizetype given = 0;
     for (const QString& n : parser.optionNames()) given += option->names().contains(n);
     if (given > 1) {
@@ -432,13 +497,14 @@ Parsed parseArguments(const QStringList& arguments) {
     return !allowed && parser.isSet(option);
   };
   const bool status = o.command == Command::Status;
-  for (const auto* option : {&count, &seconds, &summary, &mqtt}) {
+  for (const auto* option : {&count, &seconds, &summary, &mqtt, &metrics}) {
     if (onlyFor(*option, status)) {
       return usage(QStringLiteral("--%1 goes with status").arg(option->names().constLast()));
     }
   }
   for (const auto* option : {&retries, &interval, &language}) {
-    if (onlyFor(*option, exchange)) {
+    // The discovery configurations name the entities in the chosen language.
+    if (onlyFor(*option, exchange || (option == &language && parser.isSet(haDiscovery)))) {
       return usage(
           QStringLiteral("--%1 goes with read, write and verify").arg(option->names().constLast()));
     }
@@ -448,6 +514,16 @@ Parsed parseArguments(const QStringList& arguments) {
       return usage(QStringLiteral("--%1 goes with --mqtt").arg(option->names().constLast()));
     }
   }
+  for (const auto* option : {&discoveryPrefix, &perEntity, &haRemove}) {
+    if (onlyFor(*option, parser.isSet(haDiscovery))) {
+      return usage(
+          QStringLiteral("--%1 goes with --ha-discovery").arg(option->names().constLast()));
+    }
+  }
+  if (onlyFor(metricsPublic, parser.isSet(metrics)))
+    return usage(QStringLiteral("--metrics-public goes with --metrics"));
+  if (onlyFor(deviceId, parser.isSet(mqtt) || parser.isSet(metrics)))
+    return usage(QStringLiteral("--device-id goes with --mqtt or --metrics"));
   if (onlyFor(output, o.command == Command::Read))
     return usage(QStringLiteral("--output goes with read"));
   if (onlyFor(noVerify, o.command == Command::Write))
@@ -536,12 +612,14 @@ Parsed parseArguments(const QStringList& arguments) {
     o.mqttRequired = parser.isSet(mqttRequired);
     if (parser.isSet(topicPrefix)) {
       o.mqtt->topicPrefix = parser.value(topicPrefix);
-      if (!validTopicPrefix(o.mqtt->topicPrefix)) {
-        return usage(QStringLiteral("--topic-prefix '%1': topic levels separated by '/', "
-                                    "none empty, no '+' or '#'")
-                         .arg(o.mqtt->topicPrefix));
+      const QString problem = topicPrefixProblem(o.mqtt->topicPrefix);
+      if (!problem.isEmpty()) {
+        return usage(QStringLiteral("--topic-prefix '%1': %2")
+                         .arg(quotedForMessage(o.mqtt->topicPrefix), problem));
       }
     }
+  }
+  if (parser.isSet(mqtt) || parser.isSet(metrics)) {
     o.deviceIds = parser.values(deviceId);
     if (o.deviceIds.isEmpty()) {
       for (const QString& p : o.ports) o.deviceIds << QSysInfo::machineHostName() + '-' + p;
@@ -549,13 +627,27 @@ Parsed parseArguments(const QStringList& arguments) {
       return usage(QStringLiteral("give one --device-id for every --port, in their order"));
     }
     for (const QString& id : o.deviceIds) {
-      if (!validDeviceId(id)) {
-        return usage(
-            QStringLiteral("--device-id '%1': one topic level, no '/', '+' or '#'").arg(id));
+      const QString problem = deviceIdProblem(id);
+      if (!problem.isEmpty()) {
+        return usage(QStringLiteral("--device-id '%1': %2").arg(quotedForMessage(id), problem));
       }
       if (o.deviceIds.count(id) > 1)
         return usage(QStringLiteral("device id %1 named twice").arg(id));
+      // The longest topic of a device, and its client id "zfusectl-<id>".
+      const QString prefix = o.mqtt ? o.mqtt->topicPrefix : QString();
+      const qsizetype longest =
+          std::max((prefix + QStringLiteral("/%1/status").arg(id)).toUtf8().size(),
+                   (QStringLiteral("zfusectl-") + id).toUtf8().size());
+      if (longest > kMaxTopicBytes) {
+        return usage(QStringLiteral("--topic-prefix and --device-id '%1': a topic is at most "
+                                    "%2 bytes")
+                         .arg(quotedForMessage(id))
+                         .arg(kMaxTopicBytes));
+      }
     }
+  }
+  if (parser.isSet(mqtt)) {
+    QString error;
     if (parser.isSet(passwordFile) && !parser.isSet(username)) {
       return usage(QStringLiteral("--password-file goes with --username"));
     }
@@ -580,6 +672,36 @@ Parsed parseArguments(const QStringList& arguments) {
     o.mqtt->caFile = parser.value(caFile);
     o.mqtt->certFile = parser.value(cert);
     o.mqtt->keyFile = parser.value(key);
+  }
+  if (parser.isSet(haDiscovery)) {
+    o.haDiscovery = true;
+    o.discoveryPerEntity = parser.isSet(perEntity);
+    if (parser.isSet(discoveryPrefix)) o.discoveryPrefix = parser.value(discoveryPrefix);
+    const QString problem = discoveryPrefixProblem(o.discoveryPrefix);
+    if (!problem.isEmpty()) {
+      return usage(QStringLiteral("--ha-discovery-prefix '%1': %2")
+                       .arg(quotedForMessage(o.discoveryPrefix), problem));
+    }
+    for (const QString& id : parser.values(haRemove)) {
+      const QString idProblem = deviceIdProblem(id);
+      if (!idProblem.isEmpty()) {
+        return usage(QStringLiteral("--ha-remove '%1': %2").arg(quotedForMessage(id), idProblem));
+      }
+      if (o.deviceIds.contains(id)) {
+        return usage(QStringLiteral("--ha-remove %1: that device is served").arg(id));
+      }
+      o.haRemove << id;
+    }
+  }
+  if (parser.isSet(metrics)) {
+    QString error;
+    o.metrics = parseMetricsAddress(parser.value(metrics), &error);
+    if (!o.metrics) return usage(error);
+    if (!o.metrics->address.isLoopback() && !parser.isSet(metricsPublic)) {
+      return usage(QStringLiteral("--metrics %1: not a loopback address; the metrics are the "
+                                  "plant's data: add --metrics-public to serve them there")
+                       .arg(parser.value(metrics)));
+    }
   }
   return {o, kSuccess, {}, {}};
 }

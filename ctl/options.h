@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -23,10 +24,20 @@ enum Exit : int {
   kInterrupted = 8,
   kOutputFailed = 9,   // standard output cannot be written (full file system, /dev/full)
   kOutputClosed = 10,  // standard output's reader went away (a pipe into head): an end
+  kMetricsUnavailable = 11,  // status --metrics: the address cannot be listened on
 };
 
 enum class Command { Status, Ports, Read, Write, Verify, Commission, Backup };
 enum class Format { Text, Json, Csv, File };
+
+// status --metrics [ADDRESS:]PORT: 127.0.0.1 unless an address is given.
+struct MetricsAddress {
+  QHostAddress address{QHostAddress::LocalHost};
+  quint16 port = 0;
+};
+// "PORT", "ADDRESS:PORT" or "[IPv6]:PORT" with a numeric address or "localhost"; on a
+// bad one returns nothing and says why in `error`.
+std::optional<MetricsAddress> parseMetricsAddress(const QString& text, QString* error);
 
 // What the command line asks for, checked.
 struct Invocation {
@@ -40,6 +51,13 @@ struct Invocation {
   std::optional<BrokerSettings> mqtt;  // status --mqtt: where to publish
   QStringList deviceIds;               // one per port, for the topics
   bool mqttRequired = false;
+  // status --mqtt --ha-discovery: discovery configurations for the home automation
+  bool haDiscovery = false;
+  QString discoveryPrefix = QStringLiteral("homeassistant");
+  bool discoveryPerEntity = false;
+  QStringList haRemove;  // device ids whose configurations are cleared
+  // status --metrics: where the metrics page listens
+  std::optional<MetricsAddress> metrics;
   // status: Text, Json, Csv; read: File, Json; write and verify: Text, Json
   Format format = Format::Text;
   // status --format csv: comma and decimal point, or semicolon and decimal comma

@@ -14,6 +14,9 @@
 
 #include "ctl/commission.h"
 #include "ctl/configcommands.h"
+#include "ctl/discovery.h"
+#include "ctl/metrics.h"
+#include "ctl/metricsserver.h"
 #include "ctl/mqttpublisher.h"
 #include "ctl/options.h"
 #include "ctl/output.h"
@@ -38,6 +41,39 @@ bool print(const QString& line) {
 // How long an ordinary end waits for the broker to take the events not yet delivered.
 constexpr int kFinishMs = 3000;
 
+// With --ha-discovery: each device's configuration goes out once its first telegram
+// names the model (and again should another model answer on the port); Home
+// Assistant's announcement is listened for, and removed devices are cleared.
+template <typename Watched>
+void announceToHomeAssistant(const Invocation& o, MqttPublisher& publisher,
+                             const std::vector<Watched>& watched) {
+  DiscoverySettings settings;
+  settings.discoveryPrefix = o.discoveryPrefix;
+  settings.topicPrefix = o.mqtt->topicPrefix;
+  settings.perEntity = o.discoveryPerEntity;
+  settings.german = o.german;
+  publisher.setAnnounceTopic(discoveryStatusTopic(settings));
+  std::vector<QByteArray> clear;
+  for (const QString& id : o.haRemove) {
+    for (QByteArray& topic : discoveryTopics(settings, id)) clear.push_back(std::move(topic));
+  }
+  publisher.setTopicsToClear(std::move(clear));
+  for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
+    QObject::connect(watched[static_cast<std::size_t>(i)].monitor.get(),
+                     &StatusMonitor::statusDecoded,
+                     [i, settings, id = o.deviceIds.at(i), mqtt = &publisher,
+                      announced = std::make_shared<int>(-1)](const StatusReading& r) {
+                       if (*announced == r.type) return;
+                       *announced = r.type;
+                       std::vector<std::pair<QByteArray, QByteArray>> messages;
+                       for (RetainedMessage& m : discoveryMessages(settings, id, r.type)) {
+                         messages.emplace_back(std::move(m.topic), std::move(m.payload));
+                       }
+                       mqtt->setConfigurations(i, std::move(messages));
+                     });
+  }
+}
+
 // Watches every port until each has given `count` telegrams, the time is up or a
 // signal ends the run; with --mqtt, publishes what it sees.
 int runStatus(const Invocation& o) {
@@ -48,6 +84,21 @@ int runStatus(const Invocation& o) {
     std::unique_ptr<EventDetector> events;
   };
   std::vector<Watched> watched;
+  // The metrics address is taken before any port is opened: a port in use ends the run
+  // without touching a device.
+  std::shared_ptr<MetricsStore> metrics;
+  std::unique_ptr<MetricsServer> metricsServer;
+  if (o.metrics) {
+    metrics = std::make_shared<MetricsStore>(o.deviceIds, o.ports);
+    metricsServer = std::make_unique<MetricsServer>(metrics);
+    QString error;
+    if (!metricsServer->listen(o.metrics->address, o.metrics->port, &error)) {
+      std::fprintf(stderr, "zfusectl: --metrics %s port %u cannot be listened on: %s\n",
+                   o.metrics->address.toString().toUtf8().constData(), o.metrics->port,
+                   error.toUtf8().constData());
+      return kMetricsUnavailable;
+    }
+  }
   for (const QString& port : o.ports) {
     auto monitor = std::make_unique<StatusMonitor>();
     if (!monitor->connection().open(port)) {
@@ -69,6 +120,7 @@ int runStatus(const Invocation& o) {
   std::unique_ptr<MqttPublisher> publisher;
   if (o.mqtt) {
     publisher = std::make_unique<MqttPublisher>(*o.mqtt, o.deviceIds, o.ports);
+    if (o.haDiscovery) announceToHomeAssistant(o, *publisher, watched);
     if (o.mqttRequired) {
       QObject::connect(publisher.get(), &MqttPublisher::firstAttemptFailed,
                        [](const QString& reason) {
@@ -87,6 +139,17 @@ int runStatus(const Invocation& o) {
                          mqtt->publishEvent(i, eventJson(e, port));
                          if (e.kind == DeviceEvent::Kind::ConnectionLost) mqtt->setOnline(i, false);
                        });
+    }
+  }
+  if (metrics) {
+    for (int i = 0; i < static_cast<int>(watched.size()); ++i) {
+      const StatusMonitor* m = watched[static_cast<std::size_t>(i)].monitor.get();
+      MetricsStore* store = metrics.get();
+      QObject::connect(m, &StatusMonitor::statusDecoded,
+                       [store, i](const StatusReading& r) { store->telegram(i, r); });
+      QObject::connect(m, &StatusMonitor::badTelegram, [store, i] { store->badTelegram(i); });
+      QObject::connect(m, &StatusMonitor::silent, [store, i] { store->silent(i); });
+      QObject::connect(m, &StatusMonitor::reopened, [store, i] { store->reopened(i); });
     }
   }
   const auto allDone = [&] {

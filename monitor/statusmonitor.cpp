@@ -38,7 +38,7 @@ void StatusMonitor::watchdogTick() {
 }
 
 void StatusMonitor::reopenTick() {
-  connection_.keepOpen();
+  if (connection_.keepOpen()) emit reopened();
 }
 
 void StatusMonitor::runOnOwnTimers() {

@@ -52,6 +52,8 @@ class StatusMonitor : public QObject {
   void badTelegram(quint8 type);
   // A whole second without a received byte.
   void silent();
+  // The port was lost or not there, and has been opened again.
+  void reopened();
 
  private:
   void onFrame(const std::vector<uint8_t>& frame);

@@ -68,7 +68,8 @@ for f in "${expected[@]}"; do
   grep -q "\./$f\$" <<<"$listing" || fail "the package lacks /$f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6serialport6 libqt6svg6 qt6-qpa-plugins libmosquitto1; do
+for lib in libqt6widgets6 libqt6serialport6 libqt6svg6 qt6-qpa-plugins libmosquitto1 \
+  libqt6httpserver6; do
   grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib"
 done
 twice=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//' | sort | uniq -d)

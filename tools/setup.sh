@@ -11,13 +11,18 @@
 zfuse_runtime_packages=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libmosquitto-dev
+  # zfusectl's metrics page: Qt HTTP Server (its CMake files want the WebSockets ones too)
+  qt6-httpserver-dev qt6-websockets-dev
   qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra fonts-liberation xvfb xauth x11vnc iproute2)
 # What the tests, the fuzzing, the pictures and the package check add (the MQTT tests
 # start a broker of their own, watch it with its command line clients and make the
 # certificates of a TLS broker; the dashboard's tests drive Debian's Chromium, which also
 # prints the commissioning record to PDF for poppler's pdftotext to read back).
 zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  dpkg-dev file lintian mosquitto mosquitto-clients openssl chromium poppler-utils)
+  dpkg-dev file lintian mosquitto mosquitto-clients openssl chromium poppler-utils
+  # the metrics test scrapes zfusectl with Prometheus and checks with promtool; the
+  # discovery test renders the value templates with Jinja2, as Home Assistant does
+  prometheus python3-jinja2)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")

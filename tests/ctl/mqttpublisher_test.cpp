@@ -89,6 +89,7 @@ TEST(MqttPublisher, FirstFailureIsReportedOnceAndFinishDoesNotWaitForAnAbsentBro
                    [&](const QString& why) { reasons << why; });
   publisher.start();
   publisher.publishEvent(0, "kept");
+  for (int n = 0; n < 79; ++n) publisher.publishStatus(1, QString::number(n));
   QElapsedTimer t;
   t.start();
   while (t.elapsed() < 1500) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -99,6 +100,9 @@ TEST(MqttPublisher, FirstFailureIsReportedOnceAndFinishDoesNotWaitForAnAbsentBro
   publisher.finish(3000);
   EXPECT_LT(t.elapsed(), 500);
   EXPECT_EQ(publisher.counters(0).eventsUnsent, 1u);
+  // Nothing reached the broker: every status message of the run counts as dropped.
+  EXPECT_EQ(publisher.counters(1).statusSent, 0u);
+  EXPECT_EQ(publisher.counters(1).statusDropped, 79u);
 }
 
 }  // namespace

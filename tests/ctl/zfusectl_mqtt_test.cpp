@@ -455,6 +455,13 @@ TEST_F(ZfusectlMqtt, BadOptionsCredentialsAndBrokersAreSaidClearly) {
       {{"--mqtt", "mqtt://host", "--device-id", "a/b"}, "one topic level"},
       {{"--mqtt", "mqtt://host", "--topic-prefix", "plant/#"}, "--topic-prefix"},
       {{"--mqtt", "mqtt://host", "--topic-prefix", "plant//x"}, "--topic-prefix"},
+      {{"--mqtt", "mqtt://host", "--topic-prefix", "$SYS/zz"}, "no leading '$'"},
+      {{"--mqtt", "mqtt://host", "--device-id", "a\tb"},
+       "--device-id 'a\\u{0009}b': no control characters"},
+      {{"--mqtt", "mqtt://host", "--topic-prefix", QString(70000, 'p')}, "at most 65535 bytes"},
+      {{"--mqtt", "mqtt://host", "--topic-prefix", QString(65000, 'p'), "--device-id",
+        QString(600, 'd')},
+       "a topic is at most 65535 bytes"},
       {{"--username", "u"}, "--username goes with --mqtt"},
       {{"--mqtt-required"}, "--mqtt-required goes with --mqtt"},
   };
@@ -465,6 +472,17 @@ TEST_F(ZfusectlMqtt, BadOptionsCredentialsAndBrokersAreSaidClearly) {
         << c.args.join(' ').toStdString() << ": " << r.err.toStdString();
   }
   EXPECT_EQ(run({"ports", "--mqtt", "mqtt://host"}).exit, 2);
+  {
+    // A device id whose bytes are not UTF-8 is refused, not published as U+FFFD.
+    QProcess p;
+    p.start("sh", {"-c",
+                   "exec \"$0\" status --port COM1 --mqtt mqtt://host --device-id "
+                   "\"$(printf 'line\\377')\"",
+                   QStringLiteral(ZFUSECTL_BINARY)});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(p.readAllStandardError().contains("not valid UTF-8"));
+  }
 
   MqttBroker broker("allow_anonymous false\npassword_file %DIR%/passwords");
   QProcess::execute("mosquitto_passwd",
