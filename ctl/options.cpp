@@ -316,7 +316,7 @@ Parsed parseArguments(const QStringList& arguments) {
   const QCommandLineOption deviceId(
       QStringLiteral("device-id"),
       QStringLiteral("status --mqtt: the topic level of a device, one per --port in the same "
-                     "order (default: host name and port, e.g. gw1-COM1)."),
+                     "order (default: host name and port, e.g. gw1-COM1, gw1-ttyUSB0)."),
       QStringLiteral("ID"));
   const QCommandLineOption username(QStringLiteral("username"),
                                     QStringLiteral("status --mqtt: the user at the broker."),
@@ -622,7 +622,11 @@ Parsed parseArguments(const QStringList& arguments) {
   if (parser.isSet(mqtt) || parser.isSet(metrics)) {
     o.deviceIds = parser.values(deviceId);
     if (o.deviceIds.isEmpty()) {
-      for (const QString& p : o.ports) o.deviceIds << QSysInfo::machineHostName() + '-' + p;
+      // A device path names the device by its last part (gw1-ttyUSB0): a '/' would split
+      // the id over topic levels that a subscriber's "+" does not match.
+      for (const QString& p : o.ports) {
+        o.deviceIds << QSysInfo::machineHostName() + '-' + p.section(QLatin1Char('/'), -1);
+      }
     } else if (o.deviceIds.size() != o.ports.size()) {
       return usage(QStringLiteral("give one --device-id for every --port, in their order"));
     }
