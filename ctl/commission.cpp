@@ -1,5 +1,7 @@
 #include "ctl/commission.h"
 
+#include <sys/resource.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +16,7 @@
 #include "config/exchange.h"
 #include "config/messages.h"
 #include "ctl/configcommands.h"
+#include "ctl/output.h"
 #include "link/endsignals.h"
 #include "link/safefile.h"
 #include "monitor/portdoctor.h"
@@ -27,9 +30,15 @@ namespace {
 // least once a second.
 constexpr int kHearStatusMs = 1500;
 
+// Standard output goes through the checked output (a full disk or a closed pipe ends in
+// its own exit code); diagnostics go to standard error as they are.
 void print(FILE* stream, const QString& text) {
   const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+  if (stream == stdout) {
+    writeOut(bytes);
+  } else {
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+  }
 }
 
 QString pick(bool german, const char* en, const char* de) {
@@ -48,6 +57,14 @@ bool serveAll(const std::vector<PlanRow>& rows, int jobs, std::vector<DeviceReco
   records.assign(rows.size(), DeviceRecord{});
   const std::size_t threads =
       jobs > 0 ? std::min<std::size_t>(static_cast<std::size_t>(jobs), rows.size()) : rows.size();
+  // Each device served at once holds its port, its lock file and its thread's notifiers
+  // open: a plan of some hundred devices needs more descriptors than the usual soft limit
+  // of 1024, so the soft limit is raised to what the system allows this process.
+  struct rlimit files {};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
   QCoreApplication* app = QCoreApplication::instance();
   std::vector<std::unique_ptr<QThread>> workers;
   // Qt threads: a serial port's notifiers need one.
@@ -312,7 +329,7 @@ int runCommission(const Invocation& o) {
         stdout,
         pick(o.german, "record: %1\n", "Protokoll: %1\n").arg(written.join(QStringLiteral(", "))));
   }
-  std::fflush(stdout);
+  flushOut();
   return exit;
 }
 
@@ -423,7 +440,7 @@ int runBackup(const Invocation& o) {
                       .arg(records.size())
                       .arg(planPath));
   }
-  std::fflush(stdout);
+  flushOut();
   return exit;
 }
 

@@ -433,7 +433,8 @@ Parsed parseArguments(const QStringList& arguments) {
   }
   const QStringList args = parser.positionalArguments();
   if (args.isEmpty())
-    return usage(QStringLiteral("name one command: status, ports, read, write or verify"));
+    return usage(QStringLiteral(
+        "name one command: status, ports, read, write, verify, commission or backup"));
   const QString name = args.constFirst();
 
   Invocation o;
@@ -453,9 +454,9 @@ Parsed parseArguments(const QStringList& arguments) {
                             {port, jobs, dryRun, operatorName, title, report, only, tag, output,
                              retries, interval, language});
   } else {
-    return usage(
-        QStringLiteral("unknown command '%1'; commands: status, ports, read, write, verify")
-            .arg(name));
+    return usage(QStringLiteral("unknown command '%1'; commands: status, ports, read, write, "
+                                "verify, commission, backup")
+                     .arg(name));
   }
   const bool exchange =
       o.command == Command::Read || o.command == Command::Write || o.command == Command::Verify;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/localnames.h"
 #include "link/portnames.h"
 
 namespace zfuse {
@@ -59,7 +60,7 @@ std::optional<PortAddress> portAddressOf(const QString& text, QString* error) {
                  .arg(text);
     return std::nullopt;
   }
-  const QByteArray bytes = QFile::encodeName(text);
+  const QByteArray bytes = localName(text);
   if (bytes.size() >= PATH_MAX || bytes.contains('\0')) {
     return refuse(QStringLiteral("a name longer than the system takes"));
   }

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <cerrno>
 
+#include "link/localnames.h"
 #include "link/safefile.h"
 #include "monitor/statusmonitor.h"
 #include "monitor/statusoutput.h"
@@ -39,7 +40,7 @@ bool StatusRecording::start(const QString& path, CsvDialect dialect) {
   }
   // Opened without following a link and without blocking, then examined once more: what
   // the name stands for may have changed since it was looked at.
-  const QByteArray name = QFile::encodeName(target);
+  const QByteArray name = localName(target);
   const int fd =
       ::open(name.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
@@ -84,7 +85,7 @@ bool StatusRecording::stillNamed() const {
   struct stat held {
   }, named{};
   if (::fstat(fd_, &held) != 0) return false;
-  const QByteArray name = QFile::encodeName(path_);
+  const QByteArray name = localName(path_);
   if (::lstat(name.constData(), &named) != 0) return false;
   return held.st_dev == named.st_dev && held.st_ino == named.st_ino && held.st_nlink > 0;
 }

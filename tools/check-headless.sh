@@ -150,7 +150,10 @@ for _ in $(seq 50); do
 done
 kill -0 "$run_pid" 2>/dev/null && fail "run.sh did not end on SIGTERM"
 run_pid=""
-sleep 0.3
+for _ in $(seq 50); do
+  [ -z "$(ss -ltnH "sport = :$port")" ] && break
+  sleep 0.1
+done
 [ -z "$(ss -ltnH "sport = :$port")" ] || fail "the VNC server is still running"
 if pgrep -f "rfbport $port" >/dev/null; then
   fail "the VNC server was left running"

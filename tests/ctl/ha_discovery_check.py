@@ -55,12 +55,12 @@ def fail(where, what):
 def expected_entities(state):
     channels = 4 if state["channels"][2]["tripped"] is not None else 2
     names = {}
-    for suffix, spec in ENTITIES.items():
+    for suffix, entity in ENTITIES.items():
         if "{c}" in suffix:
             for c in range(1, channels + 1):
-                names[suffix.format(c=c)] = (spec, c)
+                names[suffix.format(c=c)] = (entity, c)
         else:
-            names[suffix] = (spec, 0)
+            names[suffix] = (entity, 0)
     return names
 
 

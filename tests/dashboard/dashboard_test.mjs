@@ -13,7 +13,7 @@ before(async () => {
 });
 after(async () => {
   await chrome.close();
-  h.stopAll();
+  await h.stopAll();
 });
 
 const formats = {
@@ -124,7 +124,7 @@ test('every fuse with its values in both languages; a trip on top at once; a kil
     await page.context().close();
   }
   watcher.end(true);
-  h.stopAll();
+  await h.stopAll();
 });
 
 test('odd payloads and device ids are shown as text or ignored and told; a broker restart is survived', async () => {
@@ -196,7 +196,7 @@ test('odd payloads and device ids are shown as text or ignored and told; a broke
   assert.deepEqual(page.errors, []);
   assert.deepEqual(page.foreign, []);
   await page.context().close();
-  h.stopAll();
+  await h.stopAll();
 });
 
 test('a broker that wants a password: a form, a clear refusal, no storm of attempts', async () => {
@@ -226,5 +226,5 @@ test('a broker that wants a password: a form, a clear refusal, no storm of attem
   assert.deepEqual(page.foreign, []);
   feed.end(true);
   await page.context().close();
-  h.stopAll();
+  await h.stopAll();
 });

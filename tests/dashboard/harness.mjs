@@ -64,15 +64,31 @@ export function track(child) {
   child.once('exit', () => children.delete(child));
   return child;
 }
-export function stopAll() {
-  for (const c of children) c.kill('SIGKILL');
+// Ends every program the test started with SIGTERM, so that zfusectl closes its ports and
+// removes their lock files as in service; one that has not ended after 5 s is killed.
+export async function stopAll() {
   for (const c of clients) c.end(true);
   clients.clear();
+  const running = [...children];
+  await Promise.all(
+    running.map(
+      (c) =>
+        new Promise((resolve) => {
+          if (c.exitCode !== null || c.signalCode !== null) return resolve();
+          const timer = setTimeout(() => c.kill('SIGKILL'), 5000);
+          c.once('exit', () => {
+            clearTimeout(timer);
+            resolve();
+          });
+          c.kill('SIGTERM');
+        }),
+    ),
+  );
 }
 process.on('exit', () => {
+  for (const c of children) c.kill('SIGKILL');
   for (const f of folders) fs.rmSync(f, { recursive: true, force: true });
 });
-process.on('exit', stopAll);
 
 export function tempDir(name) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), `zfuse-${name}-`));

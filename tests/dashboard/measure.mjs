@@ -38,5 +38,5 @@ console.log(`${kind} ${count} devices, ${seconds} s: latency median ${h.percenti
   `main thread busy ${(100 * m.busyShare).toFixed(1)} % of the time (tasks), ${(100 * m.cpuShare).toFixed(1)} % on a processor, ${m.longTasks} long tasks; heap after GC ${m.heaps.map(mb).join(' → ')} MB`);
 if (synthetic) synthetic.stop();
 await chrome.close();
-h.stopAll();
+await h.stopAll();
 process.exit(0);
