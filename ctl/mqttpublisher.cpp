@@ -399,15 +399,30 @@ void MqttPublisher::pump(Link& l) {
     return mid;
   };
 
+  // When the connection breaks before the state and status taken above went out, the
+  // state is due again and the status messages count as dropped, so that sent and
+  // dropped still add up to what was published.
+  const auto giveBack = [&] {
+    const std::lock_guard lock(mutex_);
+    Shared& s = shared_[static_cast<std::size_t>(l.device)];
+    if (!state.isEmpty()) s.stateDirty = true;
+    s.counters.statusDropped += static_cast<quint64>(status.size());
+  };
   if (l.sendClears && !finishing) {
     for (const QByteArray& t : toClear_) {
-      if (sendTracked(t, QByteArray(), 1, true, Link::Kind::Configuration) < 0) return;
+      if (sendTracked(t, QByteArray(), 1, true, Link::Kind::Configuration) < 0) {
+        giveBack();
+        return;
+      }
     }
     l.sendClears = false;
   }
   if (l.sendConfigurations && !finishing) {
     for (const auto& [topicName, payload] : l.configurations) {
-      if (sendTracked(topicName, payload, 1, true, Link::Kind::Configuration) < 0) return;
+      if (sendTracked(topicName, payload, 1, true, Link::Kind::Configuration) < 0) {
+        giveBack();
+        return;
+      }
     }
     l.sendConfigurations = false;
   }
@@ -415,9 +430,15 @@ void MqttPublisher::pump(Link& l) {
     sendTracked(l.stateTopic, state, 0, true, Link::Kind::State);
     l.stateDueMs = now + kStateIntervalMs;
   }
+  quint64 unsent = 0;
   for (const QByteArray& payload : status) {
-    if (l.disconnected) break;
-    sendTracked(l.statusTopic, payload, 0, false, Link::Kind::Status);
+    if (l.disconnected || sendTracked(l.statusTopic, payload, 0, false, Link::Kind::Status) < 0) {
+      ++unsent;
+    }
+  }
+  if (unsent > 0) {
+    const std::lock_guard lock(mutex_);
+    shared_[static_cast<std::size_t>(l.device)].counters.statusDropped += unsent;
   }
   while (!l.disconnected && l.eventsSent < l.events.size() &&
          l.eventsSent < static_cast<std::size_t>(kEventsInFlight)) {
