@@ -22,7 +22,9 @@ zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbench
   dpkg-dev file lintian mosquitto mosquitto-clients openssl chromium poppler-utils
   # the metrics test scrapes zfusectl with Prometheus and checks with promtool; the
   # discovery test renders the value templates with Jinja2, as Home Assistant does
-  prometheus python3-jinja2)
+  prometheus python3-jinja2
+  # the headless check looks for leftover servers with pgrep and probes with Python
+  procps python3)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
