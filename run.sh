@@ -131,6 +131,8 @@ serve_headless() {
   # The server takes every cookie in its authority file, whatever display it is filed
   # under; the clients look theirs up by the display number, known once it runs.
   cookie=$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')
+  # Made empty first (for this user only), so that xauth does not call them missing.
+  (umask 077 && : >"$work/server.auth" && : >"$work/xauthority")
   xauth -q -f "$work/server.auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
   "${child[@]}" Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -auth "$work/server.auth" \
     3>"$work/display" >"$work/xvfb.out" 2>&1 &

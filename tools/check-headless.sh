@@ -120,10 +120,17 @@ owner=$(ss -ltnpH "sport = :$port" | sed -n 's/.*pid=\([0-9]*\).*/\1/p' | head -
 if [ -z "$owner" ] || [ "$(ps -o sid= -p "$owner" | tr -d ' ')" != "$session" ]; then
   fail "what listens on $port was not started by run.sh"
 fi
-started=$(ps -o comm= -s "$session" | sort | tr '\n' ' ')
-for program in Xvfb x11vnc zfuse zfuse-sim; do
-  [[ " $started" == *" $program "* ]] || fail "run.sh started no $program (it runs: $started)"
+# The VNC port is told before the simulator and the tool start: wait for them.
+for _ in $(seq 100); do
+  started=$(ps -o comm= -s "$session" | sort | tr '\n' ' ')
+  missing=""
+  for program in Xvfb x11vnc zfuse zfuse-sim; do
+    [[ " $started" == *" $program "* ]] || missing="$missing $program"
+  done
+  [ -z "$missing" ] && break
+  sleep 0.1
 done
+[ -z "$missing" ] || fail "run.sh started no$missing (it runs: $started)"
 
 # The run's secrets are in files only its user can read.
 work=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d | head -n 1)
