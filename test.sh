@@ -9,6 +9,9 @@ source tools/setup.sh
 fuzz_seconds=${ZFUSE_FUZZ_SECONDS:-30}
 zfuse_install_packages test
 
+echo "== links in README.md and docs/"
+python3 tools/check-links.py
+
 echo "== build"
 zfuse_setup build -DZFUSE_WERROR=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=ON -DZFUSE_DASHBOARD=ON
 echo "== tests"
