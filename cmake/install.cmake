@@ -139,8 +139,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZFUSE_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The programs go out stripped and without a -dbgsym package: the package is meant to be
-# built from a Release tree (README), which has no debugging information to keep, and a
-# fault seen in the field is retraced on a RelWithDebInfo build of the version it names.
+# built from a Release tree (docs/development.md), which has no debugging information to
+# keep, and a fault seen in the field is retraced on a RelWithDebInfo build of the version
+# it names.
 set(CPACK_STRIP_FILES ON)
 # The Qt libraries (libqt6httpserver6 for zfusectl's metrics page among them) and
 # libmosquitto1 come from the binaries' own needs (libqt6svg6
