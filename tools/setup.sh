@@ -23,7 +23,8 @@ zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbench
   # the metrics test scrapes zfusectl with Prometheus and checks with promtool; the
   # discovery test renders the value templates with Jinja2, as Home Assistant does
   prometheus python3-jinja2
-  # the headless check looks for leftover servers with pgrep and probes with Python
+  # the headless check looks for leftover servers with pgrep and probes with Python;
+  # Python checks the links of the documents too
   procps python3)
 
 zfuse_install_packages() {
