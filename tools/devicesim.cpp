@@ -364,7 +364,8 @@ void DeviceSimulator::handleRequests(Clock::time_point now) {
                         telegram[length - 2] == kWriteTrailerB;
       if (good && !(faults_ & kKeepsOld)) {
         std::vector<uint8_t> stored(telegram.begin() + 2, telegram.end() - 3);
-        if (faults_ & kStoresOther) stored.back() ^= 0x01;
+        // The first event byte follows the two current bytes and the threshold.
+        if (faults_ & kStoresOther) stored[3] ^= 0x01;
         setConfiguration(std::move(stored));
       }
       const bool ack = good && !(faults_ & kBadAck);
