@@ -1,8 +1,9 @@
 // zfusectl's configuration exchange against the simulated fuse at 9600-baud pacing, as a
 // ratio to its floor: the wire time of every byte exchanged (request, reply,
 // acknowledgement; 10 bits a byte at 9600 baud) plus the fuse's answer delay of 2 ms per
-// reply. Whole programs too: a write on 1 and on 8 ports at once, and the peak memory of
-// `zfusectl --version` against `zfuse --version`.
+// reply. Whole programs too: a write on 1 and on 8 ports at once, a write with its
+// read-back against its goal, and the peak memory of `zfusectl --version` against
+// `zfuse --version`.
 //
 // Run: build/bench/zfusectl_bench (takes about a minute).
 
@@ -155,6 +156,50 @@ void BM_ZfusectlWritePorts(benchmark::State& state) {
   state.counters["ms"] = totalMs / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_ZfusectlWritePorts)->Arg(1)->Arg(8)->Iterations(5)->UseRealTime();
+
+// The whole program: `zfusectl write` with its read-back on one fuse, against its goal of
+// 1.3 times the wire time of its three exchanges (the read that tells the model, the
+// write, the read-back) plus the program's start-up. The start-up is a run that ends
+// before any port is opened (a configuration file that is no regular file).
+double runMs(const QStringList& args, int expectedExit) {
+  QElapsedTimer clock;
+  clock.start();
+  QProcess p;
+  p.start(QStringLiteral(ZFUSECTL_BINARY), args);
+  if (!p.waitForFinished(30000) || p.exitCode() != expectedExit) return -1;
+  return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+void BM_ZfusectlWriteAgainstGoal(benchmark::State& state) {
+  auto fuse = fuseOn("COM1", kType4ch10A);
+  if (!fuse) return state.SkipWithError("no simulated fuse");
+  QTemporaryDir dir;
+  const QString file = dir.filePath("line.txt");
+  QFile f(file);
+  f.open(QIODevice::WriteOnly);
+  f.write(QByteArray::fromStdString(fileTextOf(factoryOf(kType4ch10A))));
+  f.close();
+  double writeMs = 0;
+  double startMs = 0;
+  for (auto _ : state) {
+    const double start = runMs({"verify", "--port", "COM1", "/dev/null"}, 3);
+    const double write = runMs({"write", "--port", "COM1", file}, 0);
+    if (start < 0 || write < 0) return state.SkipWithError("failed");
+    startMs += start;
+    writeMs += write;
+  }
+  const double n = static_cast<double>(state.iterations());
+  const double read = 2 + replyBytes(kType4ch10A);
+  const double written = static_cast<double>(writeTelegramOf(factoryOf(kType4ch10A)).size()) + 1;
+  const double wireMs = (2 * read + written) * kByteMs + 3 * kAnswerDelayMs;
+  const double goalMs = 1.3 * wireMs + startMs / n;
+  state.counters["ms"] = writeMs / n;
+  state.counters["startup_ms"] = startMs / n;
+  state.counters["wire_ms"] = wireMs;
+  state.counters["goal_ms"] = goalMs;
+  state.counters["ratio"] = writeMs / n / goalMs;
+}
+BENCHMARK(BM_ZfusectlWriteAgainstGoal)->Iterations(10)->UseRealTime();
 
 // Peak resident memory of a program run to its end.
 long peakKilobytes(const char* program) {

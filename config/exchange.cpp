@@ -80,12 +80,6 @@ QByteArray HeldLine::exchange(const QByteArray& request, ReplyKind kind) {
   return reply;
 }
 
-std::optional<uint8_t> HeldLine::hearModel(int milliseconds) {
-  const auto frame = hearStatus(milliseconds);
-  if (!frame) return std::nullopt;
-  return (*frame)[1];
-}
-
 std::optional<std::vector<uint8_t>> HeldLine::hearStatus(int milliseconds) {
   std::optional<std::vector<uint8_t>> status;
   FrameAssembler assembler([&status](const std::vector<uint8_t>& frame) {

@@ -58,9 +58,6 @@ class HeldLine : public ExchangeLine {
   bool open(const QString& port);
   void close();
   QByteArray exchange(const QByteArray& request, ReplyKind kind) override;
-  // Listens for up to `milliseconds` and gives the type byte of the first status
-  // telegram with a good check byte; nothing is sent.
-  std::optional<uint8_t> hearModel(int milliseconds);
   // Listens for up to `milliseconds` and gives the first status telegram with a good
   // check byte, framed as it came; nothing is sent.
   std::optional<std::vector<uint8_t>> hearStatus(int milliseconds);

@@ -1,6 +1,7 @@
 #include "ctl/commission.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,14 +11,17 @@
 #include <QMetaObject>
 #include <QSysInfo>
 #include <QThread>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "config/exchange.h"
-#include "config/messages.h"
 #include "ctl/configcommands.h"
 #include "ctl/output.h"
+#include "ctl/results.h"
 #include "link/endsignals.h"
+#include "link/localnames.h"
 #include "link/safefile.h"
 #include "monitor/portdoctor.h"
 #include "zfuse_version.h"
@@ -100,11 +104,12 @@ void explainUnopened(std::vector<DeviceRecord>& records, bool german) {
   }
 }
 
+// Every device's line on standard output, in the plan's order, whatever its result.
 void printDevice(const DeviceRecord& d) {
   QString text =
       d.tag + QStringLiteral(" (") + d.port + QStringLiteral("): ") + d.message + QLatin1Char('\n');
   for (const QString& detail : d.details) text += QStringLiteral("  ") + detail + QLatin1Char('\n');
-  print(d.exit == kSuccess ? stdout : stderr, text);
+  print(stdout, text);
 }
 
 // The plan at o.plan, with the --only rows, or the error printed and its exit code.
@@ -171,14 +176,14 @@ DeviceRecord commissionDevice(const PlanRow& row, const Invocation& o, bool writ
   ConfigExchange exchange(line, o.retry, &stop);
 
   // The read changes nothing on the device: it tells the model and is the "before".
-  d.before = exchange.read();
+  const FirstLook look =
+      firstLook(exchange, row.file.isEmpty() ? nullptr : &row.lines, row.fileGiven, de);
+  d.before = look.before;
   if (exchange.stopped()) return interrupted();
   if (!d.before) {
     return done("unreachable", kNoAnswer,
-                QString::fromUtf8(de ? kFailedDe : kFailedEn) + QLatin1Char(' ') +
-                    pick(de, "no configuration reply after %1 attempts",
-                         "keine Konfigurationsantwort nach %1 Versuchen")
-                        .arg(exchange.attempts()));
+                pick(de, "no answer after %1 attempts", "keine Antwort nach %1 Versuchen")
+                    .arg(exchange.attempts()));
   }
   const uint8_t model = d.before->model;
   d.model = model;
@@ -202,8 +207,8 @@ DeviceRecord commissionDevice(const PlanRow& row, const Invocation& o, bool writ
                      "gelesen (%1, Version %2), nichts zu schreiben")
                     .arg(name, d.version));
   }
-  const FileVerdict verdict = examineFileFor(row.lines, model);
-  if (const auto refusal = fileRefusal(verdict, model, row.fileGiven, de)) {
+  const FileVerdict& verdict = look.verdict;
+  if (const auto& refusal = look.refusal) {
     d.details = refusal->details;
     return done("refused", refusal->exit, refusal->message);
   }
@@ -323,7 +328,7 @@ int runCommission(const Invocation& o) {
   int exit = highestExit(records, header.interrupted);
   if (!error.isEmpty()) {
     print(stderr, QStringLiteral("zfusectl: %1\n").arg(error));
-    exit = std::max(exit, static_cast<int>(kFileRejected));
+    exit = std::max(exit, static_cast<int>(kSaveFailed));
   } else {
     print(
         stdout,
@@ -374,9 +379,10 @@ int runBackup(const Invocation& o) {
     row.model.reset();
   }
   const QDir dir(o.output);
-  if (!QFileInfo(o.output).isDir() && !QDir().mkdir(o.output)) {
-    print(stderr, QStringLiteral("zfusectl: the folder %1 cannot be made\n").arg(o.output));
-    return kFileRejected;
+  if (!QFileInfo(o.output).isDir() && ::mkdir(localName(o.output).constData(), 0777) != 0) {
+    print(stderr, QStringLiteral("zfusectl: the folder %1 cannot be made: %2\n")
+                      .arg(o.output, QString::fromLocal8Bit(std::strerror(errno))));
+    return kSaveFailed;
   }
   const QString planPath = dir.filePath(QStringLiteral("plan.csv"));
   if (QFileInfo::exists(planPath) || QFileInfo(planPath).isSymLink()) {
@@ -405,12 +411,16 @@ int runBackup(const Invocation& o) {
   csv += QStringLiteral("\r\n");
   int exit = highestExit(records, interrupted);
   int saved = 0;
+  std::vector<PortOutcome> outcomes;
   for (std::size_t i = 0; i < records.size(); ++i) {
     DeviceRecord& d = records[i];
     if (d.before) {
       const QString file = names[static_cast<qsizetype>(i)] + QStringLiteral(".txt");
-      if (saveFileWhole(dir.filePath(file), QByteArray::fromStdString(fileTextOf(*d.before)))) {
+      QString reason;
+      if (saveFileWhole(dir.filePath(file), QByteArray::fromStdString(fileTextOf(*d.before)),
+                        &reason)) {
         ++saved;
+        d.result = QStringLiteral("saved");
         d.message = pick(o.german, "saved as %1 (%2, version %3)",
                          "gespeichert als %1 (%2, "
                          "Version %3)")
@@ -420,18 +430,25 @@ int runBackup(const Invocation& o) {
         for (QString& cell : cells) cell = csvField(cell);
         csv += cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
       } else {
-        d.exit = kFileRejected;
-        d.message = pick(o.german, kFileNotSavedEn, kFileNotSavedDe) + QStringLiteral(": ") +
-                    dir.filePath(file);
-        exit = std::max(exit, static_cast<int>(kFileRejected));
+        d.exit = kSaveFailed;
+        d.result = QStringLiteral("save_failed");
+        d.message =
+            pick(o.german, "cannot be saved as %1: %2", "kann nicht als %1 gespeichert werden: %2")
+                .arg(dir.filePath(file), reason);
+        exit = std::max(exit, static_cast<int>(kSaveFailed));
       }
     }
     printDevice(d);
+    PortOutcome counted;
+    counted.result = d.result;
+    outcomes.push_back(counted);
   }
-  if (saved > 0 && !saveFileWhole(planPath, csv.toUtf8())) {
-    print(stderr, pick(o.german, kFileNotSavedEn, kFileNotSavedDe) + QStringLiteral(": ") +
-                      planPath + QLatin1Char('\n'));
-    exit = std::max(exit, static_cast<int>(kFileRejected));
+  QString planReason;
+  if (saved > 0 && !saveFileWhole(planPath, csv.toUtf8(), &planReason)) {
+    print(stderr, pick(o.german, "zfusectl: %1 cannot be saved: %2\n",
+                       "zfusectl: %1 kann nicht gespeichert werden: %2\n")
+                      .arg(planPath, planReason));
+    exit = std::max(exit, static_cast<int>(kSaveFailed));
   } else if (saved > 0) {
     print(stdout, pick(o.german, "%1 of %2 devices saved; restore with: zfusectl commission %3\n",
                        "%1 von %2 Geräten gespeichert; wiederherstellen mit: zfusectl "
@@ -440,6 +457,7 @@ int runBackup(const Invocation& o) {
                       .arg(records.size())
                       .arg(planPath));
   }
+  print(stdout, summaryText(outcomes, exit, o.german));
   flushOut();
   return exit;
 }

@@ -20,18 +20,16 @@
 #include "config/exchange.h"
 #include "config/messages.h"
 #include "ctl/output.h"
+#include "ctl/results.h"
 #include "link/endsignals.h"
 #include "link/localnames.h"
+#include "link/portaddress.h"
 #include "link/safefile.h"
 #include "monitor/portdoctor.h"
 #include "monitor/statustelegram.h"
 
 namespace zfuse::ctl {
 namespace {
-
-// How long a write listens for a status telegram to learn the model before it sends
-// anything: the device sends one at least once a second.
-constexpr int kHearModelMs = 1500;
 
 QString fromStd(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -44,37 +42,104 @@ struct Texts {
   QString field(const std::string& english) const { return fieldText(english, german); }
 };
 
-// What one port came to.
-struct PortResult {
-  QString port;
-  int exit = kSuccess;
-  QString result;       // the key in JSON
-  QString message;      // the human-readable line, without the port
-  QStringList details;  // indented lines below it
-  uint8_t model = 0;
-  int attempts = 0;
-  int check = 0;
-  QJsonArray differences;
-  std::optional<DeviceConfiguration> configuration;  // read
+QString commandName(Command c) {
+  switch (c) {
+    case Command::Read:
+      return QStringLiteral("read");
+    case Command::Write:
+      return QStringLiteral("write");
+    default:
+      return QStringLiteral("verify");
+  }
+}
+
+// Each difference as a detail line and as a JSON object.
+void describeDifferences(const std::vector<Difference>& diffs, const Texts& t, PortOutcome& r) {
+  for (const Difference& d : diffs) {
+    r.details << t.field(d.field) + QStringLiteral(": ") + t.pick("file", "Datei") +
+                     QLatin1Char(' ') + t.field(d.wanted) + QStringLiteral(", ") +
+                     t.pick("device", "Gerät") + QLatin1Char(' ') + t.field(d.found);
+    r.differences.append(QJsonObject{{QStringLiteral("field"), fromStd(d.field)},
+                                     {QStringLiteral("file"), fromStd(d.wanted)},
+                                     {QStringLiteral("device"), fromStd(d.found)}});
+  }
+}
+
+// What one port came to, and for read the configuration.
+struct Served {
+  PortOutcome out;
+  std::optional<DeviceConfiguration> configuration;
   bool openFailed = false;
 };
 
+// A write whose acknowledgement failed: what the read-back after it shows.
+void reportFailedAcknowledgement(const WriteOutcome& written, const DeviceConfiguration& wanted,
+                                 const DeviceConfiguration& before, const Texts& t,
+                                 PortOutcome& r) {
+  const QString how = written.acknowledgementWrong
+                          ? t.pick("acknowledgement wrong", "Bestätigung falsch")
+                          : t.pick("no acknowledgement", "keine Bestätigung");
+  if (!written.readBack) {
+    r.exit = kNoAnswer;
+    r.result = QStringLiteral("not_acknowledged");
+    r.message = how +
+                t.pick(" after %1 attempts", " nach %1 Versuchen").arg(written.writeAttempts) +
+                (written.looked ? t.pick(", and no answer to the read-back",
+                                         ", und keine Antwort beim "
+                                         "Zurücklesen")
+                                : QString()) +
+                t.pick(": the device's configuration is unknown; run zfusectl verify",
+                       ": die Konfiguration des Geräts ist unbekannt; zfusectl verify ausführen");
+    return;
+  }
+  const DeviceConfiguration& found = *written.readBack;
+  const std::vector<Difference> diffs = differences(wanted, found);
+  if (diffs.empty()) {
+    r.result = QStringLiteral("ack_failed_new");
+    r.message = how + t.pick("; the device holds the new configuration (%1)",
+                             "; das Gerät hat die neue Konfiguration (%1)")
+                          .arg(QLatin1String(modelName(found.model)));
+    return;
+  }
+  describeDifferences(diffs, t, r);
+  if (differences(before, found).empty()) {
+    r.exit = kNoAnswer;
+    r.result = QStringLiteral("ack_failed_old");
+    r.message = how + t.pick("; the device holds the old configuration:",
+                             "; das Gerät hat die alte Konfiguration:");
+  } else {
+    r.exit = kDiffers;
+    r.result = QStringLiteral("ack_failed_other");
+    r.message = how + t.pick(
+                          "; the device holds another configuration, neither the old nor "
+                          "the new:",
+                          "; das Gerät hat eine andere Konfiguration, weder die alte noch "
+                          "die neue:");
+  }
+}
+
 // The whole exchange with one device. Runs on a thread of its own; the line is opened,
 // used and closed (its lock removed) on that thread.
-PortResult serve(const Invocation& o, const QString& port, const FileLines& lines,
-                 const std::atomic<bool>& stop) {
+Served serve(const Invocation& o, const QString& port, const FileLines& lines,
+             const std::atomic<bool>& stop) {
   const Texts t{o.german};
-  PortResult r;
+  Served s;
+  PortOutcome& r = s.out;
   r.port = port;
+  const auto finish = [&]() -> Served& {
+    r.time = QDateTime::currentDateTime();
+    return s;
+  };
   HeldLine line(makeSystemSerialLine());
   if (!line.open(port)) {
-    r.openFailed = true;
+    s.openFailed = true;
+    r.portLeads = true;
     r.exit = kPortUnavailable;
     r.result = QStringLiteral("port_unavailable");
-    return r;
+    return finish();
   }
   ConfigExchange exchange(line, o.retry, &stop);
-  const auto interrupted = [&](bool duringWrite) {
+  const auto interrupted = [&](bool duringWrite) -> Served& {
     r.exit = kInterrupted;
     r.result = QStringLiteral("interrupted");
     r.message = duringWrite ? t.pick(
@@ -83,102 +148,90 @@ PortResult serve(const Invocation& o, const QString& port, const FileLines& line
                                   "beim Schreiben unterbrochen: die Konfiguration des Geräts "
                                   "ist unbekannt; zfusectl verify ausführen")
                             : t.pick("interrupted", "unterbrochen");
-    return r;
+    return finish();
   };
-  const auto noAnswer = [&](const char* en, const char* de) {
+  const auto noAnswer = [&](const char* en, const char* de, int attempts) -> Served& {
     r.exit = kNoAnswer;
-    r.attempts = exchange.attempts();
-    r.message =
-        t.pick(kFailedEn, kFailedDe) + QLatin1Char(' ') + t.pick(en, de).arg(exchange.attempts());
-    return r;
+    r.result = QStringLiteral("no_answer");
+    r.extra[QStringLiteral("attempts")] = attempts;
+    r.message = t.pick(en, de).arg(attempts);
+    return finish();
   };
+
+  // The read changes nothing on the device: it tells the model (so that a file that does
+  // not fit is refused before anything is sent) and, for a write, is the "before".
+  const FirstLook look = firstLook(exchange, o.command == Command::Read ? nullptr : &lines,
+                                   printableName(o.file), o.german);
+  // A read that came is reported; a write or verify stopped here has sent nothing.
+  if (exchange.stopped() && (!look.before || o.command != Command::Read)) {
+    return interrupted(false);
+  }
+  if (!look.before) {
+    return noAnswer("no answer after %1 attempts", "keine Antwort nach %1 Versuchen",
+                    exchange.attempts());
+  }
+  const DeviceConfiguration& before = *look.before;
+  r.model = before.model;
+  r.version = fromStd(before.version);
+  const QString name = QLatin1String(modelName(before.model));
 
   if (o.command == Command::Read) {
-    r.configuration = exchange.read();
-    r.attempts = exchange.attempts();
-    if (exchange.stopped()) return interrupted(false);
-    if (!r.configuration) {
-      r.result = QStringLiteral("no_answer");
-      return noAnswer("no configuration reply after %1 attempts",
-                      "keine Konfigurationsantwort nach %1 Versuchen");
-    }
-    r.model = r.configuration->model;
+    s.configuration = before;
     r.result = QStringLiteral("read");
-    r.message = t.pick("read (%1, version %2)", "gelesen (%1, Version %2)")
-                    .arg(QLatin1String(modelName(r.model)), fromStd(r.configuration->version));
-    return r;
+    r.message = t.pick("read (%1, version %2)", "gelesen (%1, Version %2)").arg(name, r.version);
+    return finish();
   }
-
-  // The model decides which examiner and which telegram: from the status telegrams when
-  // writing, so that a file that does not fit is refused before anything is sent.
-  std::optional<uint8_t> model;
-  std::optional<DeviceConfiguration> device;
-  if (o.command == Command::Write) model = line.hearModel(kHearModelMs);
-  if (stop) return interrupted(false);
-  if (!model) {
-    device = exchange.read();
-    if (exchange.stopped()) return interrupted(false);
-    if (!device) {
-      r.result = QStringLiteral("no_answer");
-      return noAnswer("no configuration reply after %1 attempts",
-                      "keine Konfigurationsantwort nach %1 Versuchen");
+  if (look.refusal) {
+    r.exit = look.refusal->exit;
+    r.result = look.refusal->result;
+    r.message = look.refusal->message;
+    r.details = look.refusal->details;
+    if (look.refusal->check) r.extra[QStringLiteral("check")] = look.refusal->check;
+    if (look.refusal->result == QLatin1String("not_offered")) {
+      r.extra[QStringLiteral("reasons")] = QJsonArray::fromStringList(r.details);
     }
-    model = device->model;
-  }
-  r.model = *model;
-
-  const FileVerdict verdict = examineFileFor(lines, *model);
-  if (const auto refusal = fileRefusal(verdict, *model, printableName(o.file), o.german)) {
-    r.exit = refusal->exit;
-    r.result = refusal->result;
-    r.message = refusal->message;
-    r.details = refusal->details;
-    r.check = refusal->check;
-    return r;
+    return finish();
   }
 
+  const DeviceConfiguration& wanted = look.verdict.config;
+  std::optional<DeviceConfiguration> device = before;
   if (o.command == Command::Write) {
-    const WriteOutcome written = writeAndReadBack(exchange, verdict.config, o.verify);
-    r.attempts = written.attempts;
+    const WriteOutcome written = writeAndReadBack(exchange, wanted, o.verify, true);
+    if (written.attempts) r.extra[QStringLiteral("attempts")] = written.attempts;
     switch (written.step) {
       case WriteOutcome::Interrupted:
         // A write cut short may or may not have reached the device.
         return interrupted(true);
       case WriteOutcome::NotAcknowledged:
-        r.result = QStringLiteral("not_acknowledged");
-        return noAnswer("the write was not acknowledged after %1 attempts",
-                        "das Schreiben wurde nach %1 Versuchen nicht bestätigt");
+        reportFailedAcknowledgement(written, wanted, before, t, r);
+        return finish();
       case WriteOutcome::Written:
         r.result = QStringLiteral("written");
         r.message = t.pick("written, not read back (%1)", "geschrieben, nicht zurückgelesen (%1)")
-                        .arg(QLatin1String(modelName(*model)));
-        return r;
+                        .arg(name);
+        return finish();
       case WriteOutcome::NoReadBack:
-        r.result = QStringLiteral("no_answer");
-        return noAnswer("written, but no configuration reply to the read-back after %1 attempts",
-                        "geschrieben, aber keine Antwort beim Zurücklesen nach %1 Versuchen");
+        return noAnswer("written, but no answer to the read-back after %1 attempts",
+                        "geschrieben, aber keine Antwort beim Zurücklesen nach %1 Versuchen",
+                        written.attempts);
       case WriteOutcome::ReadBack:
         device = written.readBack;
         break;
     }
   }
 
-  const std::vector<Difference> diffs = differences(verdict.config, *device);
+  const std::vector<Difference> diffs = differences(wanted, *device);
   if (!diffs.empty()) {
     r.exit = kDiffers;
     r.result = QStringLiteral("differs");
-    r.message = t.pick("the device differs from the file:", "das Gerät weicht von der Datei ab:");
-    for (const Difference& d : diffs) {
-      r.details << t.field(d.field) + QStringLiteral(": ") + t.pick("file", "Datei") +
-                       QLatin1Char(' ') + t.field(d.wanted) + QStringLiteral(", ") +
-                       t.pick("device", "Gerät") + QLatin1Char(' ') + t.field(d.found);
-      r.differences.append(QJsonObject{{QStringLiteral("field"), fromStd(d.field)},
-                                       {QStringLiteral("file"), fromStd(d.wanted)},
-                                       {QStringLiteral("device"), fromStd(d.found)}});
-    }
-    return r;
+    r.message =
+        o.command == Command::Write
+            ? t.pick("written, but the read-back differs from the file:",
+                     "geschrieben, aber das Zurückgelesene weicht von der Datei ab:")
+            : t.pick("the device differs from the file:", "das Gerät weicht von der Datei ab:");
+    describeDifferences(diffs, t, r);
+    return finish();
   }
-  const QString name = QLatin1String(modelName(*model));
   if (o.command == Command::Write) {
     r.result = QStringLiteral("verified");
     r.message = t.pick("written and verified (%1)", "geschrieben und geprüft (%1)").arg(name);
@@ -188,7 +241,7 @@ PortResult serve(const Invocation& o, const QString& port, const FileLines& line
                        "das Gerät hat die Konfiguration der Datei (%1)")
                     .arg(name);
   }
-  return r;
+  return finish();
 }
 
 void write(FILE* stream, const QString& text) {
@@ -218,24 +271,26 @@ std::optional<QString> fileProblem(const QString& path, const Texts& t) {
 int runConfigCommand(const Invocation& o) {
   const Texts t{o.german};
   FileLines lines;
+  QString sha256;
   if (o.command != Command::Read) {
     if (const auto problem = fileProblem(o.file, t)) {
       write(stderr, QStringLiteral("zfusectl: %1: %2\n").arg(printableName(o.file), *problem));
       return kFileRejected;
     }
     lines = readFileLines(localName(o.file).toStdString());
+    sha256 = fileSha256(localName(o.file));
   }
 
   // A signal that came before the start ends every exchange before it begins.
   std::atomic<bool> stop{endSignalArrived()};
-  std::vector<PortResult> results(static_cast<std::size_t>(o.ports.size()));
+  std::vector<Served> served(static_cast<std::size_t>(o.ports.size()));
   std::atomic<int> running{static_cast<int>(o.ports.size())};
   // Qt threads: a serial port's notifiers need one.
   std::vector<std::unique_ptr<QThread>> workers;
   QCoreApplication* app = QCoreApplication::instance();
   for (qsizetype i = 0; i < o.ports.size(); ++i) {
     workers.emplace_back(QThread::create([&, i] {
-      results[static_cast<std::size_t>(i)] = serve(o, o.ports[i], lines, stop);
+      served[static_cast<std::size_t>(i)] = serve(o, o.ports[i], lines, stop);
       if (--running == 0) {
         QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
       }
@@ -250,58 +305,53 @@ int runConfigCommand(const Invocation& o) {
   stop = true;
   for (const auto& w : workers) w->wait();
 
+  const bool json = o.format == Format::Json || o.format == Format::JsonArray;
+  std::vector<PortOutcome> results;
   int exit = kSuccess;
-  for (PortResult& r : results) {
-    if (r.openFailed) {
+  for (Served& s : served) {
+    PortOutcome& r = s.out;
+    r.command = commandName(o.command);
+    QString error;
+    if (const auto address = portAddressOf(r.port, &error)) r.device = address->device;
+    if (o.command != Command::Read) {
+      r.file = printableName(o.file);
+      r.fileSha256 = sha256;
+    }
+    if (s.openFailed) {
       r.message = t.pick("cannot be opened: ", "kann nicht geöffnet werden: ") +
                   diagnosePort(r.port).verdict;
     }
     // A read's configuration: JSON goes into the port's result object, a file to
     // standard output or to --output.
-    QJsonObject j;
-    if (o.command == Command::Read && r.configuration) {
-      if (o.format == Format::Json) j = configurationJson(*r.configuration);
-      const QByteArray bytes = o.format == Format::Json
-                                   ? QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n'
-                                   : QByteArray::fromStdString(fileTextOf(*r.configuration));
+    if (o.command == Command::Read && s.configuration) {
+      const QByteArray bytes =
+          json ? QJsonDocument(configurationJson(*s.configuration)).toJson(QJsonDocument::Compact) +
+                     '\n'
+               : QByteArray::fromStdString(fileTextOf(*s.configuration));
       if (!o.output.isEmpty()) {
         QString path = o.output;
         path.replace(QLatin1String("%p"), r.port);
-        if (!saveFileWhole(path, bytes)) {
-          r.exit = kFileRejected;
-          r.result = QStringLiteral("not_saved");
+        r.file = printableName(path);
+        QString reason;
+        if (!saveFileWhole(path, bytes, &reason)) {
+          r.exit = kSaveFailed;
+          r.result = QStringLiteral("save_failed");
           r.message =
-              t.pick(kFileNotSavedEn, kFileNotSavedDe) + QStringLiteral(": ") + printableName(path);
+              t.pick("cannot be saved as %1: %2", "kann nicht als %1 gespeichert werden: %2")
+                  .arg(printableName(path), reason);
         }
-        j = QJsonObject();
-      } else if (o.format == Format::File) {
+      } else if (json) {
+        r.extra[QStringLiteral("configuration")] = configurationJson(*s.configuration);
+      } else {
         writeOut(bytes);
       }
     }
     exit = std::max(exit, r.exit);
-    // A read's file goes to standard output, so its result line goes to standard error.
-    FILE* lineStream = o.command == Command::Read && o.output.isEmpty() ? stderr : stdout;
-    if (o.format == Format::Json) lineStream = stdout;
-    if (o.format == Format::Json) {
-      j[QStringLiteral("port")] = r.port;
-      j[QStringLiteral("result")] = r.result;
-      j[QStringLiteral("exit")] = r.exit;
-      j[QStringLiteral("message")] = r.message;
-      if (r.model) j[QStringLiteral("model")] = QString::fromLatin1(modelName(r.model));
-      if (r.attempts) j[QStringLiteral("attempts")] = r.attempts;
-      if (r.check) j[QStringLiteral("check")] = r.check;
-      if (!r.differences.isEmpty()) j[QStringLiteral("differences")] = r.differences;
-      if (!r.details.isEmpty() && r.differences.isEmpty()) {
-        j[QStringLiteral("reasons")] = QJsonArray::fromStringList(r.details);
-      }
-      writeOut(QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n');
-    } else {
-      QString text = r.port + (r.openFailed ? QStringLiteral(" ") : QStringLiteral(": ")) +
-                     r.message + QLatin1Char('\n');
-      for (const QString& d : r.details) text += QStringLiteral("  ") + d + QLatin1Char('\n');
-      write(r.exit == kSuccess ? lineStream : stderr, text);
-    }
+    results.push_back(r);
   }
+  // A read's file on standard output leaves the results to standard error.
+  FILE* textStream = o.command == Command::Read && o.output.isEmpty() && !json ? stderr : stdout;
+  printOutcomes(commandName(o.command), results, exit, o.format, o.german, textStream);
   return exit;
 }
 
@@ -334,7 +384,7 @@ QJsonObject configurationJson(const DeviceConfiguration& c) {
       o[QStringLiteral("rated")] = amps(c.standard.current_index[ch]);
       const std::string time =
           tripTimeText(c.standard.current_index[ch], c.standard.time_index[ch]);
-      o[QStringLiteral("tripTime")] = time == "none" ? QJsonValue() : QJsonValue(fromStd(time));
+      o[QStringLiteral("trip_time")] = time == "none" ? QJsonValue() : QJsonValue(fromStd(time));
     } else {
       o[QStringLiteral("rated")] = amps(c.zokx.current_index[ch]);
     }
@@ -345,7 +395,7 @@ QJsonObject configurationJson(const DeviceConfiguration& c) {
                 {QStringLiteral("type"), c.model},
                 {QStringLiteral("version"), fromStd(c.version)},
                 {QStringLiteral("channels"), channels},
-                {QStringLiteral("powerGoodThreshold"),
+                {QStringLiteral("power_good_threshold"),
                  pgood < 0 ? QJsonValue() : QJsonValue(thresholdTenthsAt(pgood) / 10.0)}};
   if (c.isStandard()) {
     o[QStringLiteral("events")] =
@@ -353,10 +403,10 @@ QJsonObject configurationJson(const DeviceConfiguration& c) {
                    c.standard.port2_byte1, c.standard.port2_byte2};
   } else {
     const std::string off = switchOffText(c.zokx.switch_off_index);
-    o[QStringLiteral("switchOffTime")] = off == "none" ? QJsonValue() : QJsonValue(fromStd(off));
+    o[QStringLiteral("switch_off_time")] = off == "none" ? QJsonValue() : QJsonValue(fromStd(off));
     o[QStringLiteral("events")] = QJsonArray{c.zokx.port1_byte1, c.zokx.port1_byte2};
   }
-  o[QStringLiteral("file")] = fromStd(fileTextOf(c));
+  o[QStringLiteral("file_text")] = fromStd(fileTextOf(c));
   return o;
 }
 
@@ -408,16 +458,25 @@ std::optional<Refusal> fileRefusal(const FileVerdict& verdict, uint8_t model, co
 }
 
 WriteOutcome writeAndReadBack(ConfigExchange& exchange, const DeviceConfiguration& wanted,
-                              bool readBack) {
+                              bool readBack, bool lookAfterFailedAck) {
   WriteOutcome w;
   const bool acknowledged = exchange.write(writeTelegramOf(wanted));
   w.attempts = exchange.attempts();
+  w.writeAttempts = w.attempts;
   if (exchange.stopped()) {
     w.step = WriteOutcome::Interrupted;
     return w;
   }
   if (!acknowledged) {
     w.step = WriteOutcome::NotAcknowledged;
+    // A byte that came but was not the telegram's check byte: the device heard something,
+    // and may have stored the configuration.
+    w.acknowledgementWrong = !exchange.lastReply().isEmpty();
+    if (readBack && lookAfterFailedAck) {
+      w.looked = true;
+      w.readBack = exchange.read();
+      if (!w.readBack && exchange.stopped()) w.step = WriteOutcome::Interrupted;
+    }
     return w;
   }
   if (!readBack) {
@@ -433,6 +492,16 @@ WriteOutcome writeAndReadBack(ConfigExchange& exchange, const DeviceConfiguratio
     w.step = exchange.stopped() ? WriteOutcome::Interrupted : WriteOutcome::NoReadBack;
   }
   return w;
+}
+
+FirstLook firstLook(ConfigExchange& exchange, const FileLines* lines, const QString& file,
+                    bool german) {
+  FirstLook look;
+  look.before = exchange.read();
+  if (!look.before || lines == nullptr) return look;
+  look.verdict = examineFileFor(*lines, look.before->model);
+  look.refusal = fileRefusal(look.verdict, look.before->model, file, german);
+  return look;
 }
 
 }  // namespace zfuse::ctl

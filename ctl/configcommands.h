@@ -13,7 +13,8 @@
 namespace zfuse::ctl {
 
 // read, write and verify: every port served on a thread of its own, one result line
-// per port in the order the ports were named. Returns the highest exit code of any port.
+// (or JSON object) per port on standard output in the order the ports were named,
+// whatever the result, then a summary. Returns the highest exit code of any port.
 int runConfigCommand(const Invocation& o);
 
 // A field name or setting text of the comparison ("channel 1 current", "none") in the
@@ -35,14 +36,31 @@ struct Refusal {
 std::optional<Refusal> fileRefusal(const FileVerdict& verdict, uint8_t model, const QString& file,
                                    bool german);
 
-// A write and, when asked for, the read-back that follows it.
+// A write and, when asked for, the read-back that follows it. With `lookAfterFailedAck`
+// a write whose acknowledgement failed is read back as well (when `readBack`), to tell
+// what the device holds.
 struct WriteOutcome {
   enum Step { ReadBack, Written, NotAcknowledged, NoReadBack, Interrupted };
   Step step = NotAcknowledged;
   std::optional<DeviceConfiguration> readBack;
-  int attempts = 0;
+  int attempts = 0;                   // of the last exchange
+  int writeAttempts = 0;              // of the write
+  bool acknowledgementWrong = false;  // a reply came, but not the acknowledgement
+  bool looked = false;                // read back after a failed acknowledgement
 };
 WriteOutcome writeAndReadBack(ConfigExchange& exchange, const DeviceConfiguration& wanted,
-                              bool readBack);
+                              bool readBack, bool lookAfterFailedAck = false);
+
+// The first exchange with a device, before anything is written: its configuration read
+// (a read changes nothing on the device; the reply tells the model and is the "before"),
+// and, with `lines`, the file examined for that model. `file` names the file in a
+// refusal.
+struct FirstLook {
+  std::optional<DeviceConfiguration> before;
+  FileVerdict verdict;
+  std::optional<Refusal> refusal;
+};
+FirstLook firstLook(ConfigExchange& exchange, const FileLines* lines, const QString& file,
+                    bool german);
 
 }  // namespace zfuse::ctl

@@ -47,7 +47,9 @@ const char* const kDescription =
     "unknown: run verify), 9 standard output cannot be written (the reason is shown),\n"
     "10 standard output's reader went away (a pipe into head; the run ended in order),\n"
     "11 the --metrics address cannot be listened on (the port is in use; nothing is\n"
-    "opened then). With several ports the highest code of any port.\n"
+    "opened then), 12 a file cannot be saved (read --output, backup, the commissioning\n"
+    "record; the system's reason is shown). With several ports the highest code of any\n"
+    "port; read, write, verify and backup end with a summary line counting each result.\n"
     "ports: 0 when at least one port can be opened, 1 otherwise.\n"
     "Status ends after --count telegrams of every port, after --seconds, or on Ctrl-C.\n"
     "Telegrams with a wrong check byte are counted, not printed; the counts go to\n"
@@ -270,8 +272,9 @@ Parsed parseArguments(const QStringList& arguments) {
                                    QStringLiteral("S"));
   const QCommandLineOption format(
       QStringLiteral("format"),
-      QStringLiteral("status: text (default), json or csv; read: file (default) or json; "
-                     "write, verify: text (default) or json."),
+      QStringLiteral("status: text (default), json or csv; read: file (default), json or "
+                     "json-array; write, verify: text (default), json or json-array. json is "
+                     "JSON Lines (an object a line); json-array one JSON document."),
       QStringLiteral("format"));
   const QCommandLineOption csvDialect(
       QStringLiteral("csv-dialect"),
@@ -549,18 +552,20 @@ Parsed parseArguments(const QStringList& arguments) {
     const bool isJson = f == QLatin1String("json");
     const bool isCsv = f == QLatin1String("csv");
     const bool isFile = f == QLatin1String("file");
+    const bool isArray = f == QLatin1String("json-array");
     if (status && (isText || isJson || isCsv)) {
       o.format = isText ? Format::Text : isJson ? Format::Json : Format::Csv;
-    } else if (o.command == Command::Read && (isFile || isJson)) {
-      o.format = isFile ? Format::File : Format::Json;
-    } else if (needsFile && (isText || isJson)) {
-      o.format = isText ? Format::Text : Format::Json;
+    } else if (o.command == Command::Read && (isFile || isJson || isArray)) {
+      o.format = isFile ? Format::File : isJson ? Format::Json : Format::JsonArray;
+    } else if (needsFile && (isText || isJson || isArray)) {
+      o.format = isText ? Format::Text : isJson ? Format::Json : Format::JsonArray;
     } else {
       return usage(QStringLiteral("unknown format '%1' for %2; formats: %3")
                        .arg(f, name,
-                            status                       ? QStringLiteral("text, json, csv")
-                            : o.command == Command::Read ? QStringLiteral("file, json")
-                                                         : QStringLiteral("text, json")));
+                            status ? QStringLiteral("text, json, csv")
+                            : o.command == Command::Read
+                                ? QStringLiteral("file, json, json-array")
+                                : QStringLiteral("text, json, json-array")));
     }
   }
   if (parser.isSet(csvDialect)) {

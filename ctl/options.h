@@ -22,13 +22,15 @@ enum Exit : int {
   kPortUnavailable = 7,
   kBrokerUnavailable = 7,  // status --mqtt-required: the first connection to the broker failed
   kInterrupted = 8,
-  kOutputFailed = 9,   // standard output cannot be written (full file system, /dev/full)
-  kOutputClosed = 10,  // standard output's reader went away (a pipe into head): an end
+  kOutputFailed = 9,         // standard output cannot be written (full file system, /dev/full)
+  kOutputClosed = 10,        // standard output's reader went away (a pipe into head): an end
   kMetricsUnavailable = 11,  // status --metrics: the address cannot be listened on
+  kSaveFailed = 12,          // a file cannot be saved (read --output, backup, the record)
 };
 
 enum class Command { Status, Ports, Read, Write, Verify, Commission, Backup };
-enum class Format { Text, Json, Csv, File };
+// Json: JSON Lines, an object a line; JsonArray: one JSON document.
+enum class Format { Text, Json, Csv, File, JsonArray };
 
 // status --metrics [ADDRESS:]PORT: 127.0.0.1 unless an address is given.
 struct MetricsAddress {
@@ -58,7 +60,8 @@ struct Invocation {
   QStringList haRemove;  // device ids whose configurations are cleared
   // status --metrics: where the metrics page listens
   std::optional<MetricsAddress> metrics;
-  // status: Text, Json, Csv; read: File, Json; write and verify: Text, Json
+  // status: Text, Json, Csv; read: File, Json, JsonArray; write and verify: Text, Json,
+  // JsonArray
   Format format = Format::Text;
   // status --format csv: comma and decimal point, or semicolon and decimal comma
   CsvDialect csvDialect = CsvDialect::Comma;

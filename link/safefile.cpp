@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <cerrno>
+#include <cstring>
 
 #include "link/localnames.h"
 
@@ -31,32 +32,46 @@ QString folderOf(const QString& path) {
   return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-bool saveThrough(QSaveFile& file, const QByteArray& bytes) {
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
+// Sets `error`, when asked for, to the reason; returns false.
+bool failWith(QString* error, const QString& reason) {
+  if (error != nullptr) *error = reason;
+  return false;
+}
+
+bool failWithErrno(QString* error) {
+  return failWith(error, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+bool saveThrough(QSaveFile& file, const QByteArray& bytes, QString* error) {
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    return failWith(error, file.errorString());
   }
-  return file.commit();
+  if (file.write(bytes) != bytes.size()) {
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    return failWith(error, reason);
+  }
+  if (!file.commit()) return failWith(error, file.errorString());
+  return true;
 }
 
 // A name the toolkit cannot spell (bytes that are no UTF-8): the file is saved whole under
 // a stand-in name in the same folder, reached through the folder's open descriptor, and
 // then renamed to its own name, which replaces the old file in one step as well.
-bool saveUnderStandIn(const QString& target, const QByteArray& bytes) {
+bool saveUnderStandIn(const QString& target, const QByteArray& bytes, QString* error) {
   const QByteArray path = localName(target);
   const qsizetype slash = path.lastIndexOf('/');
-  if (slash < 0) return false;
+  if (slash < 0) return failWith(error, QStringLiteral("not a path"));
   const QByteArray folder = slash == 0 ? QByteArray("/") : path.left(slash);
   const QByteArray base = path.mid(slash + 1);
   const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
+  if (dir < 0) return failWithErrno(error);
   const QString standIn =
       QStringLiteral(".zfuse-save-%1-%2")
           .arg(QCoreApplication::applicationPid())
           .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
   QSaveFile file(QStringLiteral("/proc/self/fd/%1/%2").arg(dir).arg(standIn));
-  bool saved = saveThrough(file, bytes);
+  bool saved = saveThrough(file, bytes, error);
   if (saved) {
     // The old file's permissions stay, as a save under its own name keeps them.
     struct stat old {};
@@ -64,7 +79,10 @@ bool saveUnderStandIn(const QString& target, const QByteArray& bytes) {
       ::fchmodat(dir, QFile::encodeName(standIn).constData(), old.st_mode & 07777, 0);
     }
     saved = ::renameat(dir, QFile::encodeName(standIn).constData(), dir, base.constData()) == 0;
-    if (!saved) ::unlinkat(dir, QFile::encodeName(standIn).constData(), 0);
+    if (!saved) {
+      failWithErrno(error);
+      ::unlinkat(dir, QFile::encodeName(standIn).constData(), 0);
+    }
   }
   ::close(dir);
   return saved;
@@ -99,13 +117,19 @@ QString wholeFileTarget(const QString& path) {
   return {};
 }
 
-bool saveFileWhole(const QString& path, const QByteArray& bytes) {
+bool saveFileWhole(const QString& path, const QByteArray& bytes, QString* error) {
   const QString target = wholeFileTarget(path);
-  if (target.isEmpty()) return false;
-  if (!toolkitSpellsName(target)) return saveUnderStandIn(target, bytes);
+  if (target.isEmpty()) {
+    // A name that is not there has no folder to go into; anything else that is there is
+    // no regular file.
+    struct stat st {};
+    if (::lstat(localName(path).constData(), &st) != 0) return failWithErrno(error);
+    return failWith(error, QStringLiteral("not a regular file"));
+  }
+  if (!toolkitSpellsName(target)) return saveUnderStandIn(target, bytes, error);
   QSaveFile file(target);
   file.setDirectWriteFallback(true);
-  return saveThrough(file, bytes);
+  return saveThrough(file, bytes, error);
 }
 
 }  // namespace zfuse

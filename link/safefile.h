@@ -15,7 +15,8 @@ QString wholeFileTarget(const QString& path);
 // until the new one is complete on disk. Every write's count is checked, since a short
 // write on a full disk can otherwise pass for a success. Where no temporary file can be
 // made beside the file (a writable file in a read-only folder) the file is written in
-// place. False when refused or failed.
-bool saveFileWhole(const QString& path, const QByteArray& bytes);
+// place. False when refused or failed, with the reason in `error` when it is given (the
+// system's words, as the file's error text or errno gives them).
+bool saveFileWhole(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
 }  // namespace zfuse

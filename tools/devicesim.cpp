@@ -61,9 +61,10 @@ uint8_t nextRandom(uint32_t& state) {
 
 const std::vector<std::pair<std::string, Fault>>& allFaults() {
   static const std::vector<std::pair<std::string, Fault>> faults = {
-      {"silence", kSilence},  {"noise", kNoise},       {"checksum", kBadChecksum},
-      {"short", kShortReply}, {"gap", kReplyGap},      {"ack", kBadAck},
-      {"long", kLongReply},   {"noanswer", kNoAnswer}, {"keepsold", kKeepsOld}};
+      {"silence", kSilence},        {"noise", kNoise},       {"checksum", kBadChecksum},
+      {"short", kShortReply},       {"gap", kReplyGap},      {"ack", kBadAck},
+      {"long", kLongReply},         {"noanswer", kNoAnswer}, {"keepsold", kKeepsOld},
+      {"storesother", kStoresOther}};
   return faults;
 }
 
@@ -362,7 +363,10 @@ void DeviceSimulator::handleRequests(Clock::time_point now) {
                         telegram[length - 3] == kWriteTrailerA &&
                         telegram[length - 2] == kWriteTrailerB;
       if (good && !(faults_ & kKeepsOld)) {
-        setConfiguration(std::vector<uint8_t>(telegram.begin() + 2, telegram.end() - 3));
+        std::vector<uint8_t> stored(telegram.begin() + 2, telegram.end() - 3);
+        // The first event byte follows the two current bytes and the threshold.
+        if (faults_ & kStoresOther) stored[3] ^= 0x01;
+        setConfiguration(std::move(stored));
       }
       const bool ack = good && !(faults_ & kBadAck);
       answer({static_cast<uint8_t>(ack ? check : check ^ 0xFF)}, now);

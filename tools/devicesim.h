@@ -23,6 +23,7 @@ enum Fault : unsigned {
   kLongReply = 1u << 6,    // replies run on past 50 bytes
   kNoAnswer = 1u << 7,     // requests go unanswered
   kKeepsOld = 1u << 8,     // a write is acknowledged, but the old configuration stays
+  kStoresOther = 1u << 9,  // a write is stored with a bit of its first event byte flipped
 };
 std::optional<Fault> faultByName(const std::string& name);
 std::string faultNames(unsigned faults);

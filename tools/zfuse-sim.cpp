@@ -65,7 +65,7 @@ std::optional<DeviceSimulator::Options> parseOptions(const QStringList& argument
   const QCommandLineOption fault(
       QStringLiteral("fault"),
       QStringLiteral("Switch a fault on: silence, noise, checksum, short, gap, ack, long, "
-                     "noanswer, keepsold; may be repeated."),
+                     "noanswer, keepsold, storesother; may be repeated."),
       QStringLiteral("NAME"));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("This text."));

@@ -225,8 +225,8 @@ TEST_F(Commission, ABackupRestoresAChangedDeviceAndRefusesAnotherModel) {
   startDevice(kType4ch6A, 0, "COM1");
   const auto refused = run({"commission", path("backup/plan.csv"), "--only", "-F1"});
   EXPECT_EQ(refused.exit, 6);
-  EXPECT_TRUE(refused.err.contains("the plan names the 4ch10a model; the device is the 4ch6a"))
-      << refused.err.toStdString();
+  EXPECT_TRUE(refused.out.contains("the plan names the 4ch10a model; the device is the 4ch6a"))
+      << refused.out.toStdString();
   EXPECT_FALSE(wroteAnything(*device));
 
   // A second backup into the same folder would overwrite the first.
@@ -274,7 +274,7 @@ TEST_F(Commission, ARecordOnAFullDiskSaysWhereItStopped) {
     const test::FileSizeLimit full(2000);
     r = run({"commission", path("plan.csv")});
   }
-  EXPECT_EQ(r.exit, 3);
+  EXPECT_EQ(r.exit, 12);
   EXPECT_TRUE(r.err.contains("the record stopped at ")) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(".json: ")) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(".csv")) << r.err.toStdString();  // written before it

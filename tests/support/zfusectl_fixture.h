@@ -50,8 +50,12 @@ class ZfusectlFixture : public ::testing::Test {
       p.waitForFinished();
       return {-1, {}, {}};
     }
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    Result r{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+             QString::fromUtf8(p.readAllStandardError())};
+    // A text given more or fewer arguments than it has places shows as Qt's warning.
+    EXPECT_FALSE(r.err.contains("QString::arg"))
+        << args.join(' ').toStdString() << ": " << r.err.toStdString();
+    return r;
   }
   std::unique_ptr<sim::DeviceSimulator> device;  // on COM1
   std::map<QString, std::unique_ptr<sim::DeviceSimulator>> others;
