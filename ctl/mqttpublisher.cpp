@@ -176,7 +176,9 @@ void MqttPublisher::finish(int ms) {
     const std::lock_guard lock(mutex_);
     for (Shared& s : shared_) {
       if (s.state.isEmpty()) continue;
-      s.state = staleState(s.state);
+      QByteArray marked = staleState(s.state);
+      if (marked == s.state) continue;  // gone offline before: said already
+      s.state = std::move(marked);
       s.stateDirty = true;
     }
   }
