@@ -156,9 +156,14 @@ QString discoveryId(const QString& deviceId) {
 }
 
 std::vector<RetainedMessage> discoveryMessages(const DiscoverySettings& s, const QString& deviceId,
-                                               uint8_t type) {
+                                               uint8_t type, const QString& deviceVersion) {
   const QString id = discoveryId(deviceId);
-  const QJsonObject common = shared(s, deviceId, type);
+  QJsonObject common = shared(s, deviceId, type);
+  if (!deviceVersion.isEmpty()) {
+    QJsonObject dev = common.value(QStringLiteral("dev")).toObject();
+    dev.insert(QStringLiteral("sw_version"), deviceVersion);
+    common.insert(QStringLiteral("dev"), dev);
+  }
   const int channels = channelCount(type);
   std::vector<RetainedMessage> messages;
   QJsonObject components;

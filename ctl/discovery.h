@@ -32,9 +32,11 @@ QString discoveryId(const QString& deviceId);
 
 // The configuration messages of a device whose telegrams name `type`: announce the
 // channels the model has. Per entity, the topics of channels the model lacks get an
-// empty payload, so that a changed model leaves no entities behind.
+// empty payload, so that a changed model leaves no entities behind. The device's own
+// version goes in where it is known (read from its configuration reply).
 std::vector<RetainedMessage> discoveryMessages(const DiscoverySettings& settings,
-                                               const QString& deviceId, uint8_t type);
+                                               const QString& deviceId, uint8_t type,
+                                               const QString& deviceVersion = {});
 
 // Every topic a device's configurations may be retained on, in both forms: cleared by
 // --ha-remove.

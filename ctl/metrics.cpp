@@ -113,13 +113,15 @@ QByteArray renderMetrics(const std::vector<DeviceMetrics>& devices) {
   w.family("zfuse_up", "gauge",
            "Whether status telegrams come from the device (0 after a second of silence).",
            [&w](const DeviceMetrics& d) { w.sample(d, 0, bit(d.up)); });
-  w.family("zfuse_device_info", "gauge", "The device's model, from its status telegrams.",
+  w.family("zfuse_device_info", "gauge",
+           "The device's model, from its status telegrams, and its version once read.",
            [&w](const DeviceMetrics& d) {
              if (!d.reading) return;
-             w.sample(
-                 d, 0, "1",
-                 {{"model", QString::fromLatin1(modelName(d.reading->type))},
-                  {"type", QStringLiteral("0x%1").arg(d.reading->type, 2, 16, QLatin1Char('0'))}});
+             std::vector<std::pair<const char*, QString>> labels{
+                 {"model", QString::fromLatin1(modelName(d.reading->type))},
+                 {"type", QStringLiteral("0x%1").arg(d.reading->type, 2, 16, QLatin1Char('0'))}};
+             if (!d.version.isEmpty()) labels.emplace_back("version", d.version);
+             w.sample(d, 0, "1", labels);
            });
   w.family("zfuse_current_amperes", "gauge", "Present current of a switched-on channel.",
            currents([](const StatusReading& r, int ch) { return hundredths(r.present[ch]); }));
@@ -171,6 +173,11 @@ MetricsStore::MetricsStore(const QStringList& deviceIds, const QStringList& port
     d.port = ports.at(i);
     devices_.push_back(d);
   }
+}
+
+void MetricsStore::setVersion(int device, const QString& version) {
+  const std::lock_guard lock(mutex_);
+  devices_.at(static_cast<std::size_t>(device)).version = version;
 }
 
 void MetricsStore::telegram(int device, const StatusReading& reading) {

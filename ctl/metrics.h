@@ -22,6 +22,7 @@ struct DeviceMetrics {
   quint64 badTelegrams = 0;
   quint64 reopens = 0;
   std::array<quint64, 4> trips{};  // channel by channel: times its trip lamp lit
+  QString version;                 // the device's own, once read; empty before
 };
 
 // The devices' metrics in the Prometheus text exposition format (version 0.0.4): base
@@ -40,6 +41,7 @@ class MetricsStore {
   void badTelegram(int device);
   void silent(int device);
   void reopened(int device);
+  void setVersion(int device, const QString& version);
 
   std::vector<DeviceMetrics> snapshot() const;
 

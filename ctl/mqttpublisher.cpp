@@ -6,6 +6,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -39,6 +41,15 @@ void logLine(const QString& line) {
   std::fprintf(stderr, "zfusectl: %s\n", line.toUtf8().constData());
 }
 
+// The retained state of a device that went offline: its values, marked as no longer
+// present.
+QByteArray staleState(const QByteArray& state) {
+  QJsonObject o = QJsonDocument::fromJson(state).object();
+  if (o.isEmpty() || o.value(QStringLiteral("stale")).toBool()) return state;
+  o.insert(QStringLiteral("stale"), true);
+  return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
 struct LibraryUse {  // the library is set up once per process
   LibraryUse() { mosquitto_lib_init(); }
   ~LibraryUse() { mosquitto_lib_cleanup(); }
@@ -58,7 +69,7 @@ struct MqttPublisher::Link {
 
   MqttPublisher* owner = nullptr;
   int device = 0;
-  QByteArray clientId, statusTopic, stateTopic, eventsTopic, onlineTopic;
+  QByteArray clientId, statusTopic, stateTopic, eventsTopic, onlineTopic, infoTopic;
   mosquitto* client = nullptr;
   Phase phase = Phase::Idle;
   long long nextAttemptMs = 0;
@@ -73,6 +84,8 @@ struct MqttPublisher::Link {
   // What this connection has to send.
   std::vector<std::pair<QByteArray, QByteArray>> configurations;
   bool sendConfigurations = false;
+  QByteArray info;
+  bool sendInfo = false;
   bool sendClears = false;
   bool sendOnline = false;
   bool onlineSent = false;  // the value last published on this connection
@@ -91,6 +104,31 @@ namespace {
 QString errorText(int code, int savedErrno) {
   if (code == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(savedErrno));
   return QString::fromUtf8(mosquitto_strerror(code));
+}
+
+// The user and the TLS settings of a client; false, with the reason, when TLS cannot be
+// set up.
+bool setUpClient(mosquitto* client, const BrokerSettings& settings, QString* error) {
+  mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
+  if (!settings.username.isEmpty()) {
+    mosquitto_username_pw_set(client, settings.username.toUtf8().constData(),
+                              settings.password.isNull() ? nullptr : settings.password.constData());
+  }
+  if (settings.tls) {
+    const QByteArray ca = localName(settings.caFile);
+    const QByteArray cert = localName(settings.certFile);
+    const QByteArray key = localName(settings.keyFile);
+    const int rc = mosquitto_tls_set(client, ca.isEmpty() ? nullptr : ca.constData(),
+                                     ca.isEmpty() ? "/etc/ssl/certs" : nullptr,
+                                     cert.isEmpty() ? nullptr : cert.constData(),
+                                     key.isEmpty() ? nullptr : key.constData(), nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      *error = QStringLiteral("TLS set-up: %1").arg(errorText(rc, errno));
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -125,6 +163,7 @@ void MqttPublisher::start() {
     link->stateTopic = topic(d, QStringLiteral("state")).toUtf8();
     link->eventsTopic = topic(d, QStringLiteral("events")).toUtf8();
     link->onlineTopic = topic(d, QStringLiteral("online")).toUtf8();
+    link->infoTopic = topic(d, QStringLiteral("info")).toUtf8();
     links_.push_back(std::move(link));
   }
   thread_ = std::thread([this] { run(); });
@@ -132,6 +171,17 @@ void MqttPublisher::start() {
 
 void MqttPublisher::finish(int ms) {
   if (!thread_.joinable()) return;
+  {
+    // The devices go offline: their last states go out marked as such.
+    const std::lock_guard lock(mutex_);
+    for (Shared& s : shared_) {
+      if (s.state.isEmpty()) continue;
+      QByteArray marked = staleState(s.state);
+      if (marked == s.state) continue;  // gone offline before: said already
+      s.state = std::move(marked);
+      s.stateDirty = true;
+    }
+  }
   finishDeadlineMs_ = nowMs() + ms;
   finishing_ = true;
   wake();
@@ -199,6 +249,20 @@ void MqttPublisher::setOnline(int device, bool online) {
     Shared& s = shared_[static_cast<std::size_t>(device)];
     if (s.online == online) return;
     s.online = online;
+    if (!online && !s.state.isEmpty()) {
+      s.state = staleState(s.state);
+      s.stateDirty = true;
+    }
+  }
+  wake();
+}
+
+void MqttPublisher::setInfo(int device, const QByteArray& json) {
+  {
+    const std::lock_guard lock(mutex_);
+    Shared& s = shared_[static_cast<std::size_t>(device)];
+    s.info = json;
+    s.infoDirty = true;
   }
   wake();
 }
@@ -239,26 +303,11 @@ void MqttPublisher::attempt(Link& l) {
     failed(l, QStringLiteral("out of memory"), false);
     return;
   }
-  mosquitto_int_option(l.client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-  mosquitto_int_option(l.client, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_will_set(l.client, l.onlineTopic.constData(), 5, "false", 1, true);
-  if (!settings_.username.isEmpty()) {
-    mosquitto_username_pw_set(
-        l.client, settings_.username.toUtf8().constData(),
-        settings_.password.isNull() ? nullptr : settings_.password.constData());
-  }
-  if (settings_.tls) {
-    const QByteArray ca = localName(settings_.caFile);
-    const QByteArray cert = localName(settings_.certFile);
-    const QByteArray key = localName(settings_.keyFile);
-    const int rc = mosquitto_tls_set(l.client, ca.isEmpty() ? nullptr : ca.constData(),
-                                     ca.isEmpty() ? "/etc/ssl/certs" : nullptr,
-                                     cert.isEmpty() ? nullptr : cert.constData(),
-                                     key.isEmpty() ? nullptr : key.constData(), nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      failed(l, QStringLiteral("TLS set-up: %1").arg(errorText(rc, errno)), false);
-      return;
-    }
+  QString setUpError;
+  if (!setUpClient(l.client, settings_, &setUpError)) {
+    failed(l, setUpError, false);
+    return;
   }
   mosquitto_connect_callback_set(l.client, &MqttPublisher::onConnect);
   mosquitto_disconnect_callback_set(l.client, &MqttPublisher::onDisconnect);
@@ -302,23 +351,46 @@ void MqttPublisher::failed(Link& l, const QString& reason, bool wasConnected) {
   drop(l);
   if (finishing_) return;
   const QString broker = QStringLiteral("%1:%2").arg(settings_.host).arg(settings_.port);
-  const QString label = labels_.at(l.device);
   if (wasConnected) l.retryMs = kFirstRetryMs;
   const int waitMs = l.retryMs;
-  l.nextAttemptMs = nowMs() + waitMs;
+  // Devices that fail in the same round try again together, and are said in one line.
+  l.nextAttemptMs = roundMs_ + waitMs;
   l.retryMs = std::min(l.retryMs * 2, kLastRetryMs);
-  logLine(QStringLiteral("MQTT %1: %2 %3 (%4); next attempt in %5 s")
-              .arg(label,
-                   wasConnected ? QStringLiteral("lost the connection to")
-                                : QStringLiteral("cannot connect to"),
-                   broker, reason)
-              .arg(waitMs / 1000));
+  say(l, QStringLiteral("%1 %2 (%3); next attempt in %4 s")
+             .arg(wasConnected ? QStringLiteral("lost the connection to")
+                               : QStringLiteral("cannot connect to"),
+                  broker, reason, QString::number(waitMs / 1000)));
   if (!l.everConnected && !l.firstFailureReported) {
     l.firstFailureReported = true;
-    const QString why = QStringLiteral("MQTT broker %1 (%2): %3").arg(broker, label, reason);
+    const QString why =
+        QStringLiteral("MQTT broker %1 (%2): %3").arg(broker, labels_.at(l.device), reason);
     QMetaObject::invokeMethod(
         this, [this, why] { emit firstAttemptFailed(why); }, Qt::QueuedConnection);
   }
+}
+
+// Lines for standard error gather this long, so that devices that fail or connect at
+// nearly the same moment are said in one line.
+constexpr long long kLogGatherMs = 200;
+
+void MqttPublisher::say(const Link& l, const QString& text) {
+  if (log_.empty()) logDueMs_ = nowMs() + kLogGatherMs;
+  const auto same = std::find_if(log_.begin(), log_.end(),
+                                 [&](const LogLine& line) { return line.text == text; });
+  if (same != log_.end()) {
+    same->labels << labels_.at(l.device);
+  } else {
+    log_.push_back({text, {labels_.at(l.device)}});
+  }
+}
+
+void MqttPublisher::flushLog(bool now) {
+  if (log_.empty() || (!now && nowMs() < logDueMs_)) return;
+  for (const LogLine& line : log_) {
+    logLine(QStringLiteral("MQTT ") + line.labels.join(QStringLiteral(", ")) +
+            QStringLiteral(": ") + line.text);
+  }
+  log_.clear();
 }
 
 void MqttPublisher::acknowledged(Link& l, int mid) {
@@ -376,6 +448,11 @@ void MqttPublisher::pump(Link& l) {
       l.sendConfigurations = true;
       s.configurationsDirty = false;
     }
+    if (s.infoDirty) {
+      l.info = s.info;
+      l.sendInfo = !l.info.isEmpty();
+      s.infoDirty = false;
+    }
     while (room-- > 0 && !s.status.empty()) {
       status.push_back(std::move(s.status.front()));
       s.status.pop_front();
@@ -426,6 +503,13 @@ void MqttPublisher::pump(Link& l) {
     }
     l.sendConfigurations = false;
   }
+  if (l.sendInfo && !finishing) {
+    if (sendTracked(l.infoTopic, l.info, 1, true, Link::Kind::Configuration) < 0) {
+      giveBack();
+      return;
+    }
+    l.sendInfo = false;
+  }
   if (!state.isEmpty()) {
     sendTracked(l.stateTopic, state, 0, true, Link::Kind::State);
     l.stateDueMs = now + kStateIntervalMs;
@@ -474,8 +558,10 @@ void MqttPublisher::run() {
   std::vector<pollfd> fds;
   std::vector<Link*> polled;
   for (;;) {
+    flushLog(false);
     const bool finishing = finishing_;
     long long now = nowMs();
+    roundMs_ = now;
     {
       const std::lock_guard lock(mutex_);
       for (auto& link : links_) {
@@ -514,6 +600,7 @@ void MqttPublisher::run() {
       }
     }
     if (done) break;
+    if (!log_.empty()) timeoutMs = std::min(timeoutMs, std::max(0LL, logDueMs_ - now));
 
     fds.assign(1, pollfd{wakeFd_, POLLIN, 0});
     polled.clear();
@@ -530,6 +617,7 @@ void MqttPublisher::run() {
       [[maybe_unused]] const auto n = ::read(wakeFd_, &count, sizeof count);
     }
     now = nowMs();
+    roundMs_ = now;
     for (std::size_t i = 0; i < polled.size(); ++i) {
       Link& l = *polled[i];
       const bool wasConnected = l.phase == Link::Phase::Connected;
@@ -554,14 +642,13 @@ void MqttPublisher::run() {
         l.phase = Link::Phase::Connected;
         l.sendOnline = true;
         l.sendConfigurations = !l.configurations.empty();
+        l.sendInfo = !l.info.isEmpty();
         l.sendClears = l.device == 0 && !toClear_.empty();
         if (!announceTopic_.isEmpty()) {
           mosquitto_subscribe(l.client, nullptr, announceTopic_.constData(), 1);
         }
         l.stateDueMs = 0;
-        logLine(QStringLiteral("MQTT %1: connected to %2:%3")
-                    .arg(labels_.at(l.device), settings_.host)
-                    .arg(settings_.port));
+        say(l, QStringLiteral("connected to %1:%2").arg(settings_.host).arg(settings_.port));
         l.everConnected = true;
         l.retryMs = kFirstRetryMs;
         const std::lock_guard lock(mutex_);
@@ -580,6 +667,87 @@ void MqttPublisher::run() {
       if (l.disconnected) failed(l, QStringLiteral("cannot send"), true);
     }
   }
+  flushLog(true);
+}
+
+}  // namespace zfuse::ctl
+
+namespace zfuse::ctl {
+
+namespace {
+struct Cleaning {
+  std::unordered_set<int> pending;  // message ids not yet acknowledged
+  bool connackArrived = false;
+  int connackCode = 0;
+};
+}  // namespace
+
+bool clearRetained(const BrokerSettings& settings, const std::vector<QByteArray>& topics,
+                   int timeoutMs, QString* error) {
+  static LibraryUse library;
+  Cleaning cleaning;
+  const QByteArray clientId = QStringLiteral("zfusectl-clean-%1").arg(::getpid()).toUtf8();
+  mosquitto* client = mosquitto_new(clientId.constData(), true, &cleaning);
+  if (client == nullptr) {
+    *error = QStringLiteral("out of memory");
+    return false;
+  }
+  const auto fail = [&](const QString& reason) {
+    *error =
+        QStringLiteral("MQTT broker %1:%2: %3").arg(settings.host).arg(settings.port).arg(reason);
+    mosquitto_destroy(client);
+    return false;
+  };
+  QString setUpError;
+  if (!setUpClient(client, settings, &setUpError)) return fail(setUpError);
+  mosquitto_connect_callback_set(client, [](mosquitto*, void* obj, int code) {
+    auto* c = static_cast<Cleaning*>(obj);
+    c->connackArrived = true;
+    c->connackCode = code;
+  });
+  mosquitto_publish_callback_set(client, [](mosquitto*, void* obj, int mid) {
+    static_cast<Cleaning*>(obj)->pending.erase(mid);
+  });
+  int rc = mosquitto_connect(client, settings.host.toUtf8().constData(), settings.port,
+                             settings.keepAliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) return fail(errorText(rc, errno));
+  const long long deadline = nowMs() + timeoutMs;
+  // Runs the library until `done`; false, said in `error`, when the time is up or the
+  // connection fails.
+  const auto loopUntil = [&](auto done) {
+    while (!done()) {
+      if (cleaning.connackArrived && cleaning.connackCode != 0) {
+        fail(QStringLiteral("the broker refused the connection: %1")
+                 .arg(QString::fromUtf8(mosquitto_connack_string(cleaning.connackCode))));
+        return false;
+      }
+      const long long left = deadline - nowMs();
+      if (left <= 0) {
+        fail(QStringLiteral("no answer from the broker"));
+        return false;
+      }
+      const int looped = mosquitto_loop(client, static_cast<int>(std::min(left, 100LL)), 1);
+      if (looped != MOSQ_ERR_SUCCESS) {
+        fail(errorText(looped, errno));
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!loopUntil([&] { return cleaning.connackArrived && cleaning.connackCode == 0; })) {
+    return false;
+  }
+  // An empty retained message, QoS 1: the broker forgets what it kept on the topic.
+  for (const QByteArray& t : topics) {
+    int mid = 0;
+    rc = mosquitto_publish(client, &mid, t.constData(), 0, nullptr, 1, true);
+    if (rc != MOSQ_ERR_SUCCESS) return fail(errorText(rc, errno));
+    cleaning.pending.insert(mid);
+  }
+  if (!loopUntil([&] { return cleaning.pending.empty(); })) return false;
+  mosquitto_disconnect(client);
+  mosquitto_destroy(client);
+  return true;
 }
 
 }  // namespace zfuse::ctl

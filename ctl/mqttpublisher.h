@@ -21,17 +21,22 @@ namespace zfuse::ctl {
 // Publishes what the fuses report to an MQTT broker, one connection per device so that
 // each has its own last will. Per device, under <prefix>/<id>/:
 //   status   every decoded telegram, QoS 0, not retained
-//   state    the latest telegram, retained, at most once a second
+//   state    the latest telegram, retained, at most once a second; when the device goes
+//            offline (its telegrams stop, an ordinary end) its values stay, marked
+//            "stale": true, so that no one takes them for present ones
 //   events   lamp changes and connection lost/back, QoS 1, in order
 //   online   retained true while the device talks; false before its first telegram,
 //            when its telegrams stop, on an ordinary end and, as the last will, when
 //            the program dies
+//   info     retained: what the device is and holds (model, version, configuration),
+//            as set by the serial side
 // The broker is served by a thread of its own: the calls below only queue and return,
 // so the serial side never waits for the broker. While the broker is away or slow,
 // status messages beyond kStatusQueue per device are dropped oldest first, and events
 // are kept up to kEventQueue per device (newer ones dropped beyond) and sent in order
 // when it is back; both are counted. A lost or refused connection is tried again after
-// 1 s, then 2, 4, 8, 16 and 30 s, each attempt reported on standard error.
+// 1 s, then 2, 4, 8, 16 and 30 s; each round of attempts is reported on standard error
+// in one line that names the devices it concerns.
 // Retained configuration messages (the home automation's discovery) go out, QoS 1,
 // when they are set, on every new connection, and whenever an "online" arrives on the
 // announce topic; topics to clear get an empty retained message on every connection.
@@ -67,6 +72,9 @@ class MqttPublisher : public QObject {
   void publishStatus(int device, const QString& json);
   void publishEvent(int device, const QString& json);
   void setOnline(int device, bool online);
+  // The device's retained description, replacing the one set before; it goes out again
+  // on every new connection.
+  void setInfo(int device, const QByteArray& json);
   // The device's configuration messages, replacing those set before.
   void setConfigurations(int device, std::vector<std::pair<QByteArray, QByteArray>> messages);
   // Before start(): the topic on which the consumer of the configurations announces
@@ -91,6 +99,8 @@ class MqttPublisher : public QObject {
     bool online = false;
     std::vector<std::pair<QByteArray, QByteArray>> configurations;
     bool configurationsDirty = false;
+    QByteArray info;
+    bool infoDirty = false;
     Counters counters;
   };
 
@@ -99,6 +109,11 @@ class MqttPublisher : public QObject {
   void pump(Link& link);
   void attempt(Link& link);
   void failed(Link& link, const QString& reason, bool wasConnected);
+  // A line for standard error about a device, said at the end of the round together with
+  // the other devices of which the round says the same.
+  void say(const Link& link, const QString& text);
+  // Writes the lines gathered once their time has come, or `now`.
+  void flushLog(bool now);
   void acknowledged(Link& link, int mid);
   void drop(Link& link);
   static void onConnect(mosquitto* client, void* link, int code);
@@ -119,6 +134,22 @@ class MqttPublisher : public QObject {
   std::vector<QByteArray> toClear_;
   int wakeFd_ = -1;
   std::thread thread_;
+  // The thread's own: the time of the loop's present round, on which the retries of the
+  // devices that fail together are set, and what the round has to say on standard error.
+  long long roundMs_ = 0;
+  struct LogLine {
+    QString text;  // after "MQTT <the devices it concerns>: "
+    QStringList labels;
+  };
+  std::vector<LogLine> log_;
+  long long logDueMs_ = 0;  // when the lines gathered go out
 };
+
+// Clears what the broker retains on `topics` (an empty retained message on each, QoS 1)
+// over a connection of its own, and waits up to `timeoutMs` for the broker to take every
+// one. False, with the reason in `error`, when the broker cannot be reached or does not
+// take them in time.
+bool clearRetained(const BrokerSettings& settings, const std::vector<QByteArray>& topics,
+                   int timeoutMs, QString* error);
 
 }  // namespace zfuse::ctl

@@ -30,6 +30,7 @@ const char* const kDescription =
     "  commission PLAN  configures, verifies and records every device of a plan (CSV)\n"
     "  backup PLAN      reads every device of a plan into --output DIR, with a plan\n"
     "           that restores them through commission\n"
+    "  mqtt-clean       clears the retained MQTT topics of --device-id ID (repeatable)\n"
     "\n"
     "Examples:\n"
     "  zfusectl status --port COM1 --format json\n"
@@ -52,6 +53,10 @@ const char* const kDescription =
     "port; read, write, verify and backup end with a summary line counting each result.\n"
     "ports: 0 when at least one port can be opened, 1 otherwise.\n"
     "Status ends after --count telegrams of every port, after --seconds, or on Ctrl-C.\n"
+    "With --count, a port without a telegram for --timeout seconds (default 5) is given\n"
+    "up. Exit code 13: a port gave fewer telegrams than --count asked, or none at all by\n"
+    "the end. A port that cannot be opened at the start is tried again every half\n"
+    "second, as one lost later (with --require-all: exit code 7).\n"
     "Telegrams with a wrong check byte are counted, not printed; the counts go to\n"
     "standard error at the end (and, with --summary, as a last JSON object).\n"
     "\n"
@@ -255,7 +260,7 @@ Parsed parseArguments(const QStringList& arguments) {
   parser.setApplicationDescription(QString::fromLatin1(kDescription));
   parser.addPositionalArgument(
       QStringLiteral("command"),
-      QStringLiteral("status, ports, read, write, verify, commission or backup"));
+      QStringLiteral("status, ports, read, write, verify, commission, backup or mqtt-clean"));
   parser.addPositionalArgument(QStringLiteral("file"),
                                QStringLiteral("write, verify: the configuration file"),
                                QStringLiteral("[file]"));
@@ -366,6 +371,15 @@ Parsed parseArguments(const QStringList& arguments) {
   const QCommandLineOption metricsPublic(
       QStringLiteral("metrics-public"),
       QStringLiteral("status --metrics: allow an address that is not loopback."));
+  const QCommandLineOption timeout(
+      QStringLiteral("timeout"),
+      QStringLiteral("status --count: give a port up after S seconds without a telegram "
+                     "(default 5)."),
+      QStringLiteral("S"));
+  const QCommandLineOption requireAll(
+      QStringLiteral("require-all"),
+      QStringLiteral("status: end with exit code 7 when a port cannot be opened at the start, "
+                     "instead of trying it again every half second."));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("This text."));
   const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The version."));
@@ -404,18 +418,19 @@ Parsed parseArguments(const QStringList& arguments) {
   const QList<const QCommandLineOption*> planOnly = {&jobs,   &dryRun, &operatorName, &title,
                                                      &report, &only,   &tag};
   parser.addOptions({haDiscovery, discoveryPrefix, perEntity, haRemove, metrics, metricsPublic});
+  parser.addOptions({timeout, requireAll});
   const QList<const QCommandLineOption*> mqttOnly = {
       &mqttRequired, &topicPrefix, &username, &passwordFile, &caFile, &cert, &key, &haDiscovery};
   if (!parser.parse(arguments)) return usage(parser.errorText());
   // Only --port, --device-id, --only, --tag and --ha-remove may be repeated; any other
   // option given twice is refused rather than the last one silently winning.
   for (const QCommandLineOption* option :
-       {&count,        &seconds,     &format,       &summary,      &output,
-        &retries,      &interval,    &noVerify,     &language,     &mqtt,
-        &mqttRequired, &topicPrefix, &username,     &passwordFile, &caFile,
-        &cert,         &key,         &csvDialect,   &jobs,         &dryRun,
-        &operatorName, &title,       &report,       &haDiscovery,  &discoveryPrefix,
-        &perEntity,    &metrics,     &metricsPublic}) {
+       {&count,        &seconds,     &format,        &summary,      &output,
+        &retries,      &interval,    &noVerify,      &language,     &mqtt,
+        &mqttRequired, &topicPrefix, &username,      &passwordFile, &caFile,
+        &cert,         &key,         &csvDialect,    &jobs,         &dryRun,
+        &operatorName, &title,       &report,        &haDiscovery,  &discoveryPrefix,
+        &perEntity,    &metrics,     &metricsPublic, &timeout,      &requireAll}) {
     qsizetype given = 0;
     for (const QString& n : parser.optionNames()) given += option->names().contains(n);
     if (given > 1) {
@@ -451,6 +466,8 @@ Parsed parseArguments(const QStringList& arguments) {
     o.command = Command::Write;
   } else if (name == QLatin1String("verify")) {
     o.command = Command::Verify;
+  } else if (name == QLatin1String("mqtt-clean")) {
+    o.command = Command::MqttClean;
   } else if (name == QLatin1String("commission") || name == QLatin1String("backup")) {
     o.command = name == QLatin1String("backup") ? Command::Backup : Command::Commission;
     return parsePlanCommand(parser, o, args,
@@ -458,7 +475,7 @@ Parsed parseArguments(const QStringList& arguments) {
                              retries, interval, language});
   } else {
     return usage(QStringLiteral("unknown command '%1'; commands: status, ports, read, write, "
-                                "verify, commission, backup")
+                                "verify, commission, backup, mqtt-clean")
                      .arg(name));
   }
   const bool exchange =
@@ -494,15 +511,22 @@ Parsed parseArguments(const QStringList& arguments) {
     o.ports << p;
   }
   if (const auto twice = samePortTwice(addresses)) return usage(*twice);
-  if (o.ports.isEmpty()) return usage(QStringLiteral("%1 needs --port COMn").arg(name));
+  // mqtt-clean serves no port: it names the devices by their ids.
+  const bool clean = o.command == Command::MqttClean;
+  if (clean && !o.ports.isEmpty()) return usage(QStringLiteral("mqtt-clean takes no --port"));
+  if (clean && !parser.isSet(mqtt)) return usage(QStringLiteral("mqtt-clean needs --mqtt URL"));
+  if (clean && !parser.isSet(deviceId)) {
+    return usage(QStringLiteral("mqtt-clean needs --device-id ID, one for each device to clear"));
+  }
+  if (o.ports.isEmpty() && !clean) return usage(QStringLiteral("%1 needs --port COMn").arg(name));
 
   // Options that belong to other commands are refused rather than ignored.
   const auto onlyFor = [&](const QCommandLineOption& option, bool allowed) {
     return !allowed && parser.isSet(option);
   };
   const bool status = o.command == Command::Status;
-  for (const auto* option : {&count, &seconds, &summary, &mqtt, &metrics}) {
-    if (onlyFor(*option, status)) {
+  for (const auto* option : {&count, &seconds, &summary, &mqtt, &metrics, &requireAll}) {
+    if (onlyFor(*option, status || (option == &mqtt && clean))) {
       return usage(QStringLiteral("--%1 goes with status").arg(option->names().constLast()));
     }
   }
@@ -519,7 +543,7 @@ Parsed parseArguments(const QStringList& arguments) {
     }
   }
   for (const auto* option : {&discoveryPrefix, &perEntity, &haRemove}) {
-    if (onlyFor(*option, parser.isSet(haDiscovery))) {
+    if (onlyFor(*option, parser.isSet(haDiscovery) || (option == &discoveryPrefix && clean))) {
       return usage(
           QStringLiteral("--%1 goes with --ha-discovery").arg(option->names().constLast()));
     }
@@ -538,6 +562,15 @@ Parsed parseArguments(const QStringList& arguments) {
     o.count = parser.value(count).toLongLong(&ok);
     if (!ok || o.count < 1) return usage(QStringLiteral("--count needs a whole number >= 1"));
   }
+  if (parser.isSet(timeout)) {
+    bool ok = false;
+    o.timeout = parser.value(timeout).toDouble(&ok);
+    if (!parser.isSet(count)) return usage(QStringLiteral("--timeout goes with status --count"));
+    if (!ok || !(o.timeout > 0) || o.timeout > 365.0 * 24 * 3600) {
+      return usage(QStringLiteral("--timeout needs a number of seconds > 0"));
+    }
+  }
+  o.requireAll = parser.isSet(requireAll);
   if (parser.isSet(seconds)) {
     bool ok = false;
     o.seconds = parser.value(seconds).toDouble(&ok);
@@ -633,7 +666,7 @@ Parsed parseArguments(const QStringList& arguments) {
       for (const QString& p : o.ports) {
         o.deviceIds << QSysInfo::machineHostName() + '-' + p.section(QLatin1Char('/'), -1);
       }
-    } else if (o.deviceIds.size() != o.ports.size()) {
+    } else if (o.deviceIds.size() != o.ports.size() && !clean) {
       return usage(QStringLiteral("give one --device-id for every --port, in their order"));
     }
     for (const QString& id : o.deviceIds) {
@@ -683,8 +716,8 @@ Parsed parseArguments(const QStringList& arguments) {
     o.mqtt->certFile = parser.value(cert);
     o.mqtt->keyFile = parser.value(key);
   }
-  if (parser.isSet(haDiscovery)) {
-    o.haDiscovery = true;
+  if (parser.isSet(haDiscovery) || clean) {
+    o.haDiscovery = !clean;
     o.discoveryPerEntity = parser.isSet(perEntity);
     if (parser.isSet(discoveryPrefix)) o.discoveryPrefix = parser.value(discoveryPrefix);
     const QString problem = discoveryPrefixProblem(o.discoveryPrefix);

@@ -26,9 +26,12 @@ enum Exit : int {
   kOutputClosed = 10,        // standard output's reader went away (a pipe into head): an end
   kMetricsUnavailable = 11,  // status --metrics: the address cannot be listened on
   kSaveFailed = 12,          // a file cannot be saved (read --output, backup, the record)
+  // status: a port gave fewer telegrams than --count asked before --timeout, or none at
+  // all by the end (--seconds, an end signal)
+  kNoTelegrams = 13,
 };
 
-enum class Command { Status, Ports, Read, Write, Verify, Commission, Backup };
+enum class Command { Status, Ports, Read, Write, Verify, Commission, Backup, MqttClean };
 // Json: JSON Lines, an object a line; JsonArray: one JSON document.
 enum class Format { Text, Json, Csv, File, JsonArray };
 
@@ -48,10 +51,13 @@ struct Invocation {
   // status
   qint64 count = 0;    // telegrams per port; 0 = no limit
   double seconds = 0;  // 0 = no limit
+  // status --count: seconds without a telegram after which a port's count is given up
+  double timeout = 5;
+  bool requireAll = false;  // status: a port that cannot be opened at the start ends the run
   bool summary = false;
   bool print = true;  // lines on standard output (with --mqtt only when --format is given)
   std::optional<BrokerSettings> mqtt;  // status --mqtt: where to publish
-  QStringList deviceIds;               // one per port, for the topics
+  QStringList deviceIds;               // one per port, for the topics; mqtt-clean: to clear
   bool mqttRequired = false;
   // status --mqtt --ha-discovery: discovery configurations for the home automation
   bool haDiscovery = false;

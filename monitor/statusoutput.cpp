@@ -147,4 +147,15 @@ QString csvGapLine(const QDateTime& time, const QString& port, CsvDialect dialec
   return cells.join(csvSeparator(dialect));
 }
 
+QString jsonGapLine(const QDateTime& time, const QString& port, const QDateTime& lastTelegram,
+                    bool portOpen) {
+  const QJsonObject gap{{QStringLiteral("time"), isoTime(time)},
+                        {QStringLiteral("port"), port},
+                        {QStringLiteral("last_telegram"),
+                         lastTelegram.isValid() ? QJsonValue(isoTime(lastTelegram)) : QJsonValue()},
+                        {QStringLiteral("port_open"), portOpen}};
+  return QString::fromUtf8(
+      QJsonDocument(QJsonObject{{QStringLiteral("gap"), gap}}).toJson(QJsonDocument::Compact));
+}
+
 }  // namespace zfuse

@@ -33,6 +33,12 @@ QString csvLine(const QDateTime& time, const QString& port, const StatusReading&
 // every other cell empty.
 QString csvGapLine(const QDateTime& time, const QString& port,
                    CsvDialect dialect = CsvDialect::Comma);
+// The same gap as one JSON object, for lines of JSON among the telegrams:
+// {"gap": {"time": ..., "port": ..., "last_telegram": time or null, "port_open": bool}},
+// `lastTelegram` invalid when the port has given none yet; `portOpen` false when the port
+// itself is lost or not there, true when it is open and silent.
+QString jsonGapLine(const QDateTime& time, const QString& port, const QDateTime& lastTelegram,
+                    bool portOpen);
 // Hundredths (of an ampere, of a volt) as a number with two decimals in a dialect.
 QString csvHundredths(int raw, CsvDialect dialect);
 

@@ -1,6 +1,8 @@
 // zfuse-sim: a simulated fuse on a pseudo-terminal, for the tool when no device is at
 // hand. Prints the pseudo-terminal's path; with --link COMn the tool finds it as COMn.
-// Reads commands from standard input while it runs ("help" lists them).
+// With --commands it reads commands from standard input while it runs ("help" lists
+// them); without, it never touches standard input, so that a simulator started in the
+// background of a shell is not stopped for reading the terminal.
 
 #include <signal.h>
 #include <unistd.h>
@@ -28,7 +30,7 @@ void onSignal(int) {
 }
 
 const char* const kCommands =
-    "commands on standard input:\n"
+    "commands on standard input (with --commands):\n"
     "  fault NAME on|off   model NAME   faults   config   quit\n";
 
 void usage(std::FILE* to = stdout) {
@@ -42,7 +44,8 @@ void printConfig(const DeviceSimulator& sim) {
 }
 
 // The options, checked; nullopt after a message when they cannot be used.
-std::optional<DeviceSimulator::Options> parseOptions(const QStringList& arguments, QString* link) {
+std::optional<DeviceSimulator::Options> parseOptions(const QStringList& arguments, QString* link,
+                                                     bool* commands) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("A simulated Zokara Electronic Fuse on a pseudo-terminal.\n") +
@@ -67,9 +70,13 @@ std::optional<DeviceSimulator::Options> parseOptions(const QStringList& argument
       QStringLiteral("Switch a fault on: silence, noise, checksum, short, gap, ack, long, "
                      "noanswer, keepsold, storesother; may be repeated."),
       QStringLiteral("NAME"));
+  const QCommandLineOption commandsOption(
+      QStringLiteral("commands"),
+      QStringLiteral("Read commands from standard input (without it, standard input is not "
+                     "read: the simulator runs until a signal ends it)."));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("This text."));
-  parser.addOptions({model, linkOption, interval, unpaced, fault, help});
+  parser.addOptions({model, linkOption, interval, unpaced, fault, commandsOption, help});
   const auto refuse = [](const QString& message) {
     std::fprintf(stderr, "zfuse-sim: %s\nTry 'zfuse-sim --help'.\n", qPrintable(message));
     return std::nullopt;
@@ -89,6 +96,7 @@ std::optional<DeviceSimulator::Options> parseOptions(const QStringList& argument
     options.model = *type;
   }
   *link = parser.value(linkOption);
+  *commands = parser.isSet(commandsOption);
   if (parser.isSet(interval)) {
     bool ok = false;
     const int ms = parser.value(interval).toInt(&ok);
@@ -109,7 +117,8 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("zfuse-sim"));
   QString link;
-  const auto parsed = parseOptions(QCoreApplication::arguments(), &link);
+  bool commands = false;
+  const auto parsed = parseOptions(QCoreApplication::arguments(), &link, &commands);
   if (!parsed) return 2;
   const DeviceSimulator::Options options = *parsed;
 
@@ -140,14 +149,14 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   std::string line;
-  bool input = true;
+  bool input = commands;
   while (!g_stop) {
     if (!input) {
       ::usleep(100000);
       continue;
     }
     if (!std::getline(std::cin, line)) {
-      input = false;  // no terminal: run until a signal ends the simulator
+      input = false;  // standard input ended: run until a signal ends the simulator
       continue;
     }
     std::istringstream words(line);

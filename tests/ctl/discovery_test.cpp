@@ -69,6 +69,11 @@ TEST(Discovery, OnlyTheModelsChannelsAreAnnouncedInTheChosenLanguage) {
   EXPECT_FALSE(cmps.contains("p_current_3"));
   EXPECT_EQ(cmps["p_tripped_2"]["name"].toString(), QString::fromUtf8("Kanal 2 ausgelöst"));
   EXPECT_EQ(json(device[0].payload)["dev"].toObject()["model"].toString(), "Electronic Fuse 2ch6a");
+  // The device's own version once it is known.
+  EXPECT_FALSE(json(device[0].payload)["dev"].toObject().contains("sw_version"));
+  const QJsonObject versioned =
+      json(discoveryMessages(s, "p", kType2ch6A, "1.07")[0].payload)["dev"].toObject();
+  EXPECT_EQ(versioned["sw_version"].toString(), "1.07");
 
   // Per entity: the channels the model lacks are cleared; every topic a device may have
   // used is among those --ha-remove clears.

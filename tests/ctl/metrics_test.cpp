@@ -35,6 +35,7 @@ TEST(Metrics, SamplesFollowTheModelAndTheSwitchedOnChannels) {
   // a: four channels, channel 2 switched off; b: two channels; c: no telegram yet.
   store.telegram(0, reading(kType4ch10A, {10, 0, 6, 4}));
   store.telegram(1, reading(kType2ch6A, {6, 6, 0, 0}));
+  store.setVersion(1, QStringLiteral("1.07"));  // b's configuration was read
   const QByteArray page = renderMetrics(store.snapshot());
   const struct {
     const char* metric;
@@ -68,7 +69,7 @@ TEST(Metrics, SamplesFollowTheModelAndTheSwitchedOnChannels) {
         R"(zfuse_input_voltage_minimum_volts{device="b",port="COM2"} 18.90)"}},
       {"zfuse_device_info",
        {R"(zfuse_device_info{device="a",port="COM1",model="4ch10a",type="0x17"} 1)",
-        R"(zfuse_device_info{device="b",port="COM2",model="2ch6a",type="0x11"} 1)"}},
+        R"(zfuse_device_info{device="b",port="COM2",model="2ch6a",type="0x11",version="1.07"} 1)"}},
       // Counters of a device without telegrams are there, at 0.
       {"zfuse_telegrams_total",
        {R"(zfuse_telegrams_total{device="a",port="COM1"} 1)",

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <memory>
 
 #include "monitor/statustelegram.h"
@@ -111,8 +112,15 @@ TEST_F(ZfusectlDiscovery, RetainedConfigurationsKeepTheConventionAndComeBackAndG
     // lacks with an empty payload); 24 + 14 of them hold a configuration.
     const int announced = perEntity ? 2 * 24 : 2;
     const int kept = perEntity ? 24 + 14 : 2;
+    // Announced again once each device's version is read: those are the ones kept.
+    const QByteArray version =
+        "\"sw_version\":\"" + QByteArray(sim::DeviceSimulator::Options().version.c_str()) + '"';
     ASSERT_TRUE(live.waitFor(
-        [&](const Messages& m) { return static_cast<int>(m.size()) >= announced; }, 10000));
+        [&](const Messages& m) {
+          return std::count_if(m.begin(), m.end(),
+                               [&](const auto& x) { return x.payload.contains(version); }) >= kept;
+        },
+        10000));
 
     // A subscriber that comes later finds them retained, with the devices' state.
     MqttSubscriber late(broker.port(), "#");

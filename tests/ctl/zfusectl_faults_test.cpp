@@ -199,8 +199,9 @@ TEST_F(ZfusectlFaults, ASignalAtTheStartEndsTheRunInOrder) {
     int exit;
   };
   const Case cases[] = {
-      {{"status", "--port", "COM1"}, SIGTERM, 0},
-      {{"status", "--port", "COM1", "--format", "json"}, SIGINT, 0},
+      // Status ended before any telegram: 13, no telegram came.
+      {{"status", "--port", "COM1"}, SIGTERM, 13},
+      {{"status", "--port", "COM1", "--format", "json"}, SIGINT, 13},
       {{"read", "--port", "COM1"}, SIGINT, 8},
       {{"verify", "--port", "COM1", "/dev/null"}, SIGTERM, 3},
       {{"ports"}, SIGTERM, 8},

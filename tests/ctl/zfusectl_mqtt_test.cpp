@@ -207,11 +207,14 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
       EXPECT_FALSE(json(m.payload)["time"].toString().isEmpty());
     }
 
-    // state: at most once a second while it runs, and the last telegram at the end.
+    // state: at most once a second while it runs, and the last telegram at the end,
+    // marked stale as the device goes offline.
+    QJsonObject stale = lines.back();
+    stale["stale"] = true;
     const Messages state = live.on("state");
     ASSERT_FALSE(state.empty());
-    EXPECT_LE(state.size(), 4u);  // 30 telegrams take 1.5 s
-    EXPECT_EQ(json(state.back().payload), lines.back());
+    EXPECT_LE(state.size(), 5u);  // 30 telegrams take 1.5 s, and the stale one
+    EXPECT_EQ(json(state.back().payload), stale);
 
     // online: true while the telegrams came, false at the end.
     const Messages online = live.on("online");
@@ -223,7 +226,7 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
     // A dashboard that connects afterwards sees the last state and that it is offline.
     MqttSubscriber late(broker.port(), "plant/hall-2/#");
     ASSERT_TRUE(late.waitFor([](const Messages& m) { return m.size() >= 2; }, 3000));
-    EXPECT_EQ(json(late.on("state").at(0).payload), lines.back());
+    EXPECT_EQ(json(late.on("state").at(0).payload), stale);
     EXPECT_TRUE(late.on("state").at(0).retained);
     EXPECT_EQ(lastPayload(late.on("online")), "false");
     device.reset();
@@ -250,6 +253,8 @@ TEST_F(ZfusectlMqtt, LateSubscriberSeesStateAndOnlineAndTheLastWillFollowsAKill)
     if (m.topic == "zfuse/k/online") {
       EXPECT_EQ(m.payload, "true");
     } else if (m.topic == "zfuse/k/state") {
+      EXPECT_EQ(json(m.payload)["model"].toString(), "4ch10a");
+    } else if (m.topic == "zfuse/k/info") {
       EXPECT_EQ(json(m.payload)["model"].toString(), "4ch10a");
     } else {
       ADD_FAILURE() << "retained " << m.topic.toStdString();
@@ -300,7 +305,12 @@ TEST_F(ZfusectlMqtt, BrokerKilledAndRestartedLosesNoEvent) {
 
   const Result r = terminate(p);
   EXPECT_EQ(r.exit, 0);
-  const std::vector<QJsonObject> lines = jsonLines(r.out);
+  // The telegrams, without the gap object of the silence.
+  std::vector<QJsonObject> lines = jsonLines(r.out);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const QJsonObject& o) { return o.contains("gap"); }),
+            1);
+  std::erase_if(lines, [](const QJsonObject& o) { return o.contains("gap"); });
 
   // Every event, in order, each once: QoS 1 may repeat one that was on its way at the
   // kill, which a subscriber tells by its identical payload.

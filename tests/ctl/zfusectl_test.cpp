@@ -116,7 +116,7 @@ TEST_F(Zfusectl, StatusPrintsTheTelegramsOfEveryModel) {
 TEST_F(Zfusectl, WrongCheckBytesAreCountedNotPrinted) {
   startDevice(0x17, sim::kBadChecksum);
   const Result r = run({"status", "--port", "COM1", "--seconds", "0.6", "--format", "csv"});
-  EXPECT_EQ(r.exit, 0);
+  EXPECT_EQ(r.exit, 13);  // no good telegram came
   EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts), QStringList{csvHeader()});
   EXPECT_TRUE(
       r.err.contains(QRegularExpression("COM1: 0 telegrams printed, [1-9][0-9]* with a "
@@ -156,6 +156,9 @@ TEST_F(Zfusectl, ExitCodesOfBadUsageAndPorts) {
       {{"status", "--port", "COM1", "--port", "COM1"}, 2, "named twice"},
       {{"status", "--port", "COM1", "--count", "0"}, 2, "--count"},
       {{"status", "--port", "COM1", "--seconds", "x"}, 2, "--seconds"},
+      {{"status", "--port", "COM1", "--timeout", "3"}, 2, "--timeout goes with status --count"},
+      {{"status", "--port", "COM1", "--count", "1", "--timeout", "0"}, 2, "--timeout needs"},
+      {{"read", "--port", "COM1", "--require-all"}, 2, "--require-all goes with status"},
       {{"status", "--port", "COM1", "--format", "xml"}, 2, "unknown format"},
       {{"status", "--port", "COM1", "--summary"}, 2, "--summary"},
       {{"status", "--port", "COM1", "--csv-dialect", "semicolon"}, 2, "goes with status --format"},
@@ -180,9 +183,10 @@ TEST_F(Zfusectl, ExitCodesOfBadUsageAndPorts) {
     EXPECT_EQ(r.exit, c.exit) << c.args.join(' ').toStdString();
     EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
   }
-  // A link to an adapter that is not plugged in: the doctor's reason, exit 7.
+  // A link to an adapter that is not plugged in: with --require-all, the doctor's reason
+  // and exit 7 (without, the port is waited for).
   QFile::link("/dev/ttyUSB-unplugged", portLinkFolder() + "/COM3");
-  const Result r = run({"status", "--port", "COM3", "--count", "1"});
+  const Result r = run({"status", "--port", "COM3", "--count", "1", "--require-all"});
   EXPECT_EQ(r.exit, 7);
   EXPECT_TRUE(r.err.contains("COM3 cannot be opened")) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains("/dev/ttyUSB-unplugged")) << r.err.toStdString();
@@ -193,7 +197,7 @@ TEST_F(Zfusectl, SecondProgramOnAPortIsRefusedAndSignalEndsCleanly) {
   QProcess first;
   first.start(QStringLiteral(ZFUSECTL_BINARY), {"status", "--port", "COM1"});
   ASSERT_TRUE(first.waitForReadyRead(3000));
-  const Result second = run({"status", "--port", "COM1", "--count", "1"}, 3000);
+  const Result second = run({"status", "--port", "COM1", "--count", "1", "--require-all"}, 3000);
   EXPECT_EQ(second.exit, 7);
   EXPECT_TRUE(second.err.contains("busy")) << second.err.toStdString();
   first.terminate();  // SIGTERM
