@@ -495,20 +495,9 @@ QList<SerialAdapter> serialAdapters() {
 }
 
 QString fuseModelName(int typeByte) {
-  switch (typeByte) {
-    case 0x11:
-      return QStringLiteral("2-channel 6 A");
-    case 0x13:
-      return QStringLiteral("2-channel 10 A");
-    case 0x15:
-      return QStringLiteral("standard");
-    case 0x17:
-      return QStringLiteral("4-channel 10 A");
-    case 0x19:
-      return QStringLiteral("4-channel 6 A");
-    default:
-      return {};
-  }
+  const ModelFacts* m =
+      typeByte >= 0 && typeByte <= 0xFF ? modelFacts(static_cast<uint8_t>(typeByte)) : nullptr;
+  return m ? QString::fromLatin1(m->title) : QString();
 }
 
 Hearing listenForFuse(const QString& device, int milliseconds) {

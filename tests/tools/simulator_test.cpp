@@ -29,11 +29,6 @@ using test::bytesOf;
 
 class SimulatorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetModelFlags();
-    resetPortSelection();
-    com_name = QStringLiteral("COM1");
-  }
   void TearDown() override { test::removePortLinks(); }
 
   std::unique_ptr<DeviceSimulator> startSim(uint8_t model, unsigned faults = 0) {
