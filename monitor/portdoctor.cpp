@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <thread>
@@ -163,6 +164,18 @@ QString suggestedAdapter(const QList<SerialAdapter>& adapters) {
     if (!used.contains(QFileInfo(a.device).canonicalFilePath())) return nameOf(a);
   }
   return nameOf(adapters.first());
+}
+
+// What a link says, as written in it; empty for no link.
+QByteArray linkText(const QString& link) {
+  char text[PATH_MAX];
+  const ssize_t n = ::readlink(QFile::encodeName(link).constData(), text, sizeof text);
+  return n > 0 ? QByteArray(text, static_cast<qsizetype>(n)) : QByteArray();
+}
+
+bool isRelativeLink(const QString& link) {
+  const QByteArray text = linkText(link);
+  return !text.isEmpty() && !text.startsWith('/');
 }
 
 QString linkAdvice(const QString& comName) {
@@ -379,7 +392,17 @@ PortDiagnosis diagnoseName(const QString& comName) {
     return d;
   }
   if (!QFileInfo::exists(d.device)) {
-    if (linked) {
+    if (linked && isRelativeLink(link)) {
+      // A relative link resolves from the ports folder, not from /dev: the adapter may
+      // well be there, under the full path the link should name.
+      const QString adapter = suggestedAdapter(serialAdapters());
+      d.verdict = QStringLiteral(
+                      "the link is relative (%1) and resolves to %2, which does not exist: "
+                      "link %3 to the full path of your adapter")
+                      .arg(QFile::decodeName(linkText(link)), d.device, comName);
+      d.verdict += adapter.isEmpty() ? QStringLiteral(" once it is plugged in (none is now)")
+                                     : QStringLiteral(", e.g. %1").arg(adapter);
+    } else if (linked) {
       d.verdict = QStringLiteral(
                       "link points to %1, which does not exist: is the adapter plugged "
                       "in?")
