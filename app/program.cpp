@@ -8,9 +8,7 @@
 #include "app/zokm32.h"
 #include "dialogs/parameter.h"
 #include "dialogs/parameter2.h"
-#include "link/connection.h"
 #include "link/endsignals.h"
-#include "monitor/statustelegram.h"
 #include "windowkit/keyboard.h"
 #include "windowkit/qttranslations.h"
 #include "windowkit/windowkit.h"
@@ -42,15 +40,13 @@ void startProgram(const StartOptions& options) {
   QFont::insertSubstitutions(QStringLiteral("Tahoma"),
                              {QStringLiteral("DejaVu Sans Condensed"),
                               QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
-  resetModelFlags();
-  resetPortSelection();
-  setStartPort(options.port);
-
-  Form1 = new TForm1;
+  Form1 = new TForm1(options.port);
   useFromKeyboard(Form1);
-  para = new Tpara;
+  // The dialogs exchange with the port the main window has chosen when they try.
+  const auto chosenPort = [choice = &Form1->portChoice()] { return choice->com_name; };
+  para = new Tpara(chosenPort);
   Info = new TInfo;
-  parameter_zokx = new Tparameter_zokx;
+  parameter_zokx = new Tparameter_zokx(Form1->modelFlags(), chosenPort);
   Form2 = new TForm2;
   // The dialogs hand the device back to the main window when they close.
   QObject::connect(para, &ConfigDialog::deviceHandedBack, Form1, &TForm1::configurationClosed);
@@ -104,8 +100,6 @@ void endProgram() {
   Info = nullptr;
   parameter_zokx = nullptr;
   Form2 = nullptr;
-  resetModelFlags();
-  resetPortSelection();
   sprache_deutsch = false;
   sprache_englisch = false;
   useQtTranslations(false);

@@ -34,7 +34,7 @@ struct StartOptions {
 // technology. The main window calls it after applying the captions.
 void followLanguage(bool english);
 
-// Starts the program inside a running Qt application: title, model flags, the five
+// Starts the program inside a running Qt application: title, the five
 // windows in their order, the start language; the main window is shown.
 void startProgram(const StartOptions& options = {});
 // Closes down what startProgram built and returns every module variable to its state

@@ -40,7 +40,10 @@ void bringForward(QWidget* window) {
 }
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TForm1>()) {
+TForm1::TForm1(int startPort, QWidget* parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::TForm1>()),
+      portChoice_(monitor_.connection(), startPort) {
   ui->setupUi(this);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -70,7 +73,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   connect(&detector_, &EventDetector::occurred, this,
           [this](const DeviceEvent& e) { eventLog_.append(e); });
   recording_.watch(&monitor_);
-  recording_.setPortName([this] { return portName(); });
+  // Each row names the port its telegram came through, as the connection has it.
+  recording_.setPortName([this] { return monitor_.connection().portName(); });
   connect(&recording_, &StatusRecording::failed, this, &TForm1::recordingFailed);
   recordingMark_ = new QLabel(ui->menubar);
   recordingMark_->setObjectName(QStringLiteral("aufzeichnung"));
@@ -105,7 +109,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::T
   ui->Button1->setFocusPolicy(Qt::StrongFocus);
   ui->a->setFocusPolicy(Qt::NoFocus);
   setTabOrder(ui->comport, ui->Button1);
-  ui->comport->setCurrentIndex(startPort() - 1);
+  ui->comport->setCurrentIndex(portChoice_.startPort() - 1);
   FormCreate();
   // All three timers run from the window's creation on.
   Timer1->start();
@@ -126,15 +130,15 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::oeffnecom() {
-  monitor_.connection().oeffnecom();
+  portChoice_.oeffnecom();
 }
 
 void TForm1::schliessecom() {
-  monitor_.connection().schliessecom();
+  portChoice_.schliessecom();
 }
 
 void TForm1::Timer1Timer() {
-  monitor_.connection().pollTick(ui->comport->currentIndex());
+  portChoice_.pollTick(ui->comport->currentIndex());
 }
 
 void TForm1::showActivityIndicator() {
@@ -144,7 +148,7 @@ void TForm1::showActivityIndicator() {
 
 void TForm1::startActivityBlink(quint8 type) {
   // The flags follow every telegram of a known model, good check byte or not.
-  setModelFlags(type);
+  modelFlags_.set(type);
   ui->a->setChecked(true);
   // Switching on a running blink timer leaves its period as it is.
   if (!Timer3->isActive()) Timer3->start();
@@ -197,7 +201,9 @@ void TForm1::hideLamp(const Lamp& lamp) {
 }
 
 void TForm1::showStatus(const StatusReading& reading) {
-  const bool fourChannels = fourChannelModel();
+  // The reading names its model; channels 3 and 4 show for the four-channel variants.
+  const ModelFacts* model = modelFacts(reading.type);
+  const bool fourChannels = model && model->windowShowsBackChannels;
   const int shown = fourChannels ? 4 : 2;
   for (int bit = 0; bit < 2 * shown; ++bit) {
     setLamp(lamps_[bit], reading.channelBits & (1u << bit));
@@ -251,7 +257,7 @@ void TForm1::emptyDisplay() {
 }
 
 void TForm1::Button1Click() {
-  if (model_standard) {
+  if (modelFlags_.model_standard) {
     showOnTop(para);
   } else {
     showOnTop(parameter_zokx);

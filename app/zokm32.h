@@ -33,7 +33,8 @@ class TForm1 : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  // `startPort` 1 ... 11: the port of the first open, also the list's first choice.
+  explicit TForm1(int startPort = 1, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Event handlers.
@@ -59,6 +60,10 @@ class TForm1 : public QMainWindow {
 
   // The status path of the window's port; outputs such as recordings subscribe to it.
   StatusMonitor& monitor() { return monitor_; }
+  // The port the operator chose; the configuration dialogs exchange with it.
+  PortChoice& portChoice() { return portChoice_; }
+  // The model on the line as the window and its dialogs see it.
+  ModelFlags& modelFlags() { return modelFlags_; }
 
   // A configuration dialog closed: the main window takes the device back.
   void configurationClosed();
@@ -118,6 +123,8 @@ class TForm1 : public QMainWindow {
   std::array<Lamp, 10> lamps_;  // warning 1, tripped 1, ... tripped 4, supply 1, supply 2
   std::array<ChannelRow, 4> rows_;
   StatusMonitor monitor_;
+  PortChoice portChoice_;
+  ModelFlags modelFlags_;
   EventDetector detector_;
   EventLog eventLog_;
   StatusRecording recording_;

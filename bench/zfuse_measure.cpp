@@ -174,7 +174,7 @@ void measureRead(uint8_t model) {
   linkCom1(device.slavePath());
   startProgram();
   if (!QTest::qWaitFor([] { return Form1->portOpen(); }, 2000)) std::printf("port not open\n");
-  setModelFlags(model);
+  Form1->modelFlags().set(model);
   Form1->Button1Click();
   ConfigDialog* dialog = model == kTypeStandard ? static_cast<ConfigDialog*>(para) : parameter_zokx;
   QLabel* status = dialog->findChild<QLabel*>("status");

@@ -30,12 +30,12 @@ constexpr LineTimeouts kRunOnTimeouts{0, 0, 5, 0, 30};
 }  // namespace
 
 std::size_t configurationReplyLength(uint8_t type) {
-  if (type == kTypeStandard) return kStandardReplyMinLength;
-  return isModelType(type) ? kZokxReplyMinLength : 0;
+  const ModelFacts* m = modelFacts(type);
+  return m ? m->replyLength : 0;
 }
 
 bool HeldLine::open(const QString& port) {
-  if (!line_->open(port, kCommandQueues)) return false;
+  if (!line_->open(port)) return false;
   line_->setTimeouts(kReplyTimeouts);
   return true;
 }

@@ -1,5 +1,6 @@
 #include "config/parameterset.h"
 
+#include "link/frameassembler.h"
 #include "monitor/statustelegram.h"
 
 namespace zfuse {
@@ -11,16 +12,10 @@ std::vector<ListEntry> currentEntries(int maxAmps) {
 }
 
 int currentListMax(uint8_t model, int channel) {
-  switch (model) {
-    case kTypeStandard:
-      return 8;
-    case kType4ch10A:
-      return 10;
-    case kType2ch10A:
-      return channel < 2 ? 10 : 6;
-    default:
-      return 6;
-  }
+  const ModelFacts* m = modelFacts(model);
+  // Bytes that name no model get the smallest list.
+  if (!m || channel < 0 || channel > 3) return 6;
+  return m->currentListMax[static_cast<std::size_t>(channel)];
 }
 
 std::vector<ListEntry> thresholdEntries() {
@@ -39,7 +34,8 @@ uint8_t thresholdTenthsAt(int index) {
 
 ParameterSet standardFactorySet() {
   ParameterSet p;
-  p.current_index = {8, 8, 8, 8};
+  const int amps = modelFacts(kTypeStandard)->factoryAmps;
+  p.current_index = {amps, amps, amps, amps};
   p.time_index = {0, 0, 0, 0};
   p.pgood_index = kFactoryThresholdIndex;
   p.port1_byte1 = 0x02;
@@ -50,7 +46,8 @@ ParameterSet standardFactorySet() {
 }
 
 ZokxParameterSet zokxFactorySet(uint8_t model) {
-  const int amps = model == kType4ch10A ? 10 : 6;
+  const ModelFacts* m = modelFacts(model);
+  const int amps = m && m->fuseVariant ? m->factoryAmps : 6;
   ZokxParameterSet p;
   p.current_index = {amps, amps, amps, amps};
   p.pgood_index = kFactoryThresholdIndex;
@@ -147,8 +144,8 @@ std::vector<uint8_t> encodeStandardWrite(const ParameterSet& p, uint8_t threshol
 }
 
 std::optional<StandardReply> decodeStandardReply(const std::vector<uint8_t>& r) {
-  if (r.size() < kStandardReplyMinLength || r[0] != 0xE4 || r[1] != kTypeStandard ||
-      xorBytes(r.data(), 2, 27) != r[28]) {
+  if (r.size() < kStandardReplyMinLength || r[0] != FrameAssembler::kStartByte ||
+      r[1] != kTypeStandard || xorBytes(r.data(), 2, 27) != r[28]) {
     return std::nullopt;
   }
   StandardReply d{};
@@ -204,16 +201,11 @@ std::vector<uint8_t> encodeZokxWrite(const ZokxParameterSet& p, uint8_t threshol
 }
 
 std::optional<uint8_t> zokxReplyModel(const std::vector<uint8_t>& r) {
-  if (r.size() < kZokxReplyMinLength || r[0] != 0xE4) return std::nullopt;
-  switch (r[1]) {
-    case kType2ch6A:
-    case kType2ch10A:
-    case kType4ch10A:
-    case kType4ch6A:
-      return r[1];
-    default:
-      return std::nullopt;
+  if (r.size() < kZokxReplyMinLength || r[0] != FrameAssembler::kStartByte ||
+      !isFuseVariant(r[1])) {
+    return std::nullopt;
   }
+  return r[1];
 }
 
 std::optional<ZokxReply> decodeZokxReply(const std::vector<uint8_t>& r) {

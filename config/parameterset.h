@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "link/models.h"
+
 namespace zfuse {
 
 // Request lead byte and the two request codes of the configuration telegrams.
@@ -70,7 +72,7 @@ ParameterSet standardFactorySet();
 constexpr int kFactoryThresholdIndex = 14;  // "21,4" V
 
 constexpr std::size_t kStandardWriteLength = 14;
-constexpr std::size_t kStandardReplyMinLength = 30;
+constexpr std::size_t kStandardReplyMinLength = modelFacts(kTypeStandard)->replyLength;
 
 // The 14-byte write telegram. `thresholdTenths` is the selected threshold in tenths of
 // a volt (200 ... 240). A time position of 0 or none is sent as 0.
@@ -129,7 +131,7 @@ struct ZokxParameterSet {
 ZokxParameterSet zokxFactorySet(uint8_t model);
 
 constexpr std::size_t kZokxWriteLength = 12;
-constexpr std::size_t kZokxReplyMinLength = 27;
+constexpr std::size_t kZokxReplyMinLength = modelFacts(kType4ch10A)->replyLength;
 
 // The switch-off times on offer ("0,1" ... "600,0" s) and the code the telegrams carry
 // for each: the time in milliseconds divided by 25, less 1.

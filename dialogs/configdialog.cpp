@@ -23,8 +23,8 @@ namespace zfuse {
 bool sprache_deutsch = false;
 bool sprache_englisch = false;
 
-ConfigDialog::ConfigDialog(QWidget* parent, QPoint designPosition)
-    : QMainWindow(parent), designPosition_(designPosition) {
+ConfigDialog::ConfigDialog(PortOfOwner port, QWidget* parent, QPoint designPosition)
+    : QMainWindow(parent), port_(std::move(port)), designPosition_(designPosition) {
   Timer1 = namedTimer(this, "Timer1", kRetryPeriodMs);
   Timer3 = namedTimer(this, "Timer3", kCleanUpPeriodMs);
   connect(Timer1, &QTimer::timeout, this, &ConfigDialog::Timer1Timer);
@@ -125,7 +125,7 @@ void ConfigDialog::sende_ff() {
 
 void ConfigDialog::readAttempt() {
   last_reply.clear();
-  last_reply = TransactionLine(com_name).exchange(readRequest(), ReplyKind::Configuration);
+  last_reply = TransactionLine(port_()).exchange(readRequest(), ReplyKind::Configuration);
   if (!applyReply({last_reply.begin(), last_reply.end()})) {
     attemptFailed();  // the dialog stays as the load button cleared it
     return;
@@ -143,9 +143,9 @@ void ConfigDialog::writeAttempt() {
   }
   last_reply.clear();
   last_reply =
-      TransactionLine(com_name).exchange(QByteArray(reinterpret_cast<const char*>(telegram.data()),
-                                                    static_cast<qsizetype>(telegram.size())),
-                                         ReplyKind::Acknowledgement);
+      TransactionLine(port_()).exchange(QByteArray(reinterpret_cast<const char*>(telegram.data()),
+                                                   static_cast<qsizetype>(telegram.size())),
+                                        ReplyKind::Acknowledgement);
   if (!acknowledges(last_reply, telegram)) {
     attemptFailed();
     return;

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -71,7 +72,10 @@ class ConfigDialog : public QMainWindow {
   // A check box and the bit it stands for in its event byte.
   using EventBoxes = std::vector<std::pair<QCheckBox*, uint8_t>>;
 
-  ConfigDialog(QWidget* parent, QPoint designPosition);
+  // The dialog exchanges with the port `port` names at the moment of each attempt: the
+  // port the main window has chosen.
+  using PortOfOwner = std::function<QString()>;
+  ConfigDialog(PortOfOwner port, QWidget* parent, QPoint designPosition);
 
   // Wires up the controls the shared code works on and makes the window work from the
   // keyboard; call once the form is set up.
@@ -150,6 +154,7 @@ class ConfigDialog : public QMainWindow {
   void readAttempt();
   void writeAttempt();
 
+  PortOfOwner port_;
   QPoint designPosition_;
   std::vector<RowCaption> rowCaptions_;
 };

@@ -16,8 +16,8 @@ namespace zfuse {
 namespace {
 constexpr QPoint kDesignPosition{0, 255};
 }  // namespace
-Tpara::Tpara(QWidget* parent)
-    : ConfigDialog(parent, kDesignPosition), ui(std::make_unique<Ui::Tpara>()) {
+Tpara::Tpara(PortOfOwner port, QWidget* parent)
+    : ConfigDialog(std::move(port), parent, kDesignPosition), ui(std::make_unique<Ui::Tpara>()) {
   ui->setupUi(this);
   fixWindow({823, 511});
 

@@ -19,7 +19,7 @@ class Tpara : public ConfigDialog {
   Q_OBJECT
 
  public:
-  explicit Tpara(QWidget* parent = nullptr);
+  explicit Tpara(PortOfOwner port, QWidget* parent = nullptr);
   ~Tpara() override;
 
   void FormCreate();

@@ -16,18 +16,19 @@ constexpr QPoint kDesignPosition{0, 0};
 // What the thumbnail is, for assistive technology.
 constexpr const char* kCharacteristicNameDe = "Auslösecharakteristik";
 constexpr const char* kCharacteristicNameEn = "trip characteristic";
-
-// The fuse variant the model flags name; the flags of the 10 A models decide the lists.
-uint8_t currentModelType() {
-  if (model_4ch_10a) return kType4ch10A;
-  if (model_2ch_10a) return kType2ch10A;
-  if (model_2ch_6a) return kType2ch6A;
-  return kType4ch6A;
-}
 }  // namespace
 
-Tparameter_zokx::Tparameter_zokx(QWidget* parent)
-    : ConfigDialog(parent, kDesignPosition), ui(std::make_unique<Ui::Tparameter_zokx>()) {
+uint8_t Tparameter_zokx::currentModelType() const {
+  if (model_.model_4ch_10a) return kType4ch10A;
+  if (model_.model_2ch_10a) return kType2ch10A;
+  if (model_.model_2ch_6a) return kType2ch6A;
+  return kType4ch6A;
+}
+
+Tparameter_zokx::Tparameter_zokx(ModelFlags& model, PortOfOwner port, QWidget* parent)
+    : ConfigDialog(std::move(port), parent, kDesignPosition),
+      model_(model),
+      ui(std::make_unique<Ui::Tparameter_zokx>()) {
   ui->setupUi(this);
   fixWindow({964, 462});
 
@@ -111,7 +112,7 @@ void Tparameter_zokx::prepareForModel() {
     fillList(currentLists_[ch], currentEntries(currentListMax(model, ch)));
     currentLists_[ch]->setCurrentIndex(-1);
   }
-  if (model_2ch_10a || model_2ch_6a) hideBackChannels();
+  if (model_.model_2ch_10a || model_.model_2ch_6a) hideBackChannels();
 }
 
 void Tparameter_zokx::hideBackChannels() {
@@ -170,10 +171,10 @@ bool Tparameter_zokx::applyReply(const std::vector<uint8_t>& bytes) {
   const auto model = zokxReplyModel(bytes);
   if (!model) return false;
   // The reply names the model even when its check byte is wrong.
-  const bool standard = model_standard;
-  setModelFlags(*model);
-  model_standard = standard;
-  if (model_2ch_6a || model_2ch_10a) hideBackChannels();
+  const bool standard = model_.model_standard;
+  model_.set(*model);
+  model_.model_standard = standard;
+  if (model_.model_2ch_6a || model_.model_2ch_10a) hideBackChannels();
   const auto reply = decodeZokxReply(bytes);
   if (!reply) return false;
   applyFields(fieldsOf(*reply));

@@ -5,6 +5,7 @@
 
 #include "config/parameterset.h"
 #include "dialogs/configdialog.h"
+#include "monitor/statustelegram.h"
 
 namespace Ui {
 class Tparameter_zokx;
@@ -20,7 +21,9 @@ class Tparameter_zokx : public ConfigDialog {
   Q_OBJECT
 
  public:
-  explicit Tparameter_zokx(QWidget* parent = nullptr);
+  // `model` is the main window's view of the model on the line: the dialog's lists
+  // follow it, and a read sets it from the reply.
+  Tparameter_zokx(ModelFlags& model, PortOfOwner port, QWidget* parent = nullptr);
   ~Tparameter_zokx() override;
 
   void FormCreate();
@@ -61,6 +64,10 @@ class Tparameter_zokx : public ConfigDialog {
   // Channels 3 and 4 go for good: nothing shows them again during the run.
   void hideBackChannels();
 
+  // The fuse variant the model flags name; the flags of the 10 A models decide the lists.
+  uint8_t currentModelType() const;
+
+  ModelFlags& model_;
   std::unique_ptr<Ui::Tparameter_zokx> ui;
   std::array<QComboBox*, 4> currentLists_;
   std::array<QLabel*, 4> currentMarkers_;

@@ -4,34 +4,7 @@
 
 namespace zfuse {
 
-QString com_name;
-uint8_t com_number = 0;
-bool com_opened_once = false;
-
 namespace {
-int startPortNumber = 1;
-}
-
-void setStartPort(int number) {
-  startPortNumber = number >= 1 && number <= kPortCount ? number : 1;
-}
-
-int startPort() {
-  return startPortNumber;
-}
-
-void resetPortSelection() {
-  startPortNumber = 1;
-  com_name.clear();
-  com_number = 0;
-  com_opened_once = false;
-}
-
-namespace {
-void selectPort(int selectorIndex) {
-  com_number = static_cast<uint8_t>(selectorIndex + 1);
-  com_name = QStringLiteral("COM%1").arg(com_number);
-}
 qint64 steadyMilliseconds() {
   return QDeadlineTimer::current().deadline();
 }
@@ -50,7 +23,7 @@ bool PortConnection::open(const QString& comName) {
 bool PortConnection::tryOpen() {
   lastTry_ = clock_();
   if (!com_handle) com_handle = factory_();
-  if (!com_handle->open(wanted_, kMonitorQueues)) return false;
+  if (!com_handle->open(wanted_)) return false;
   com_handle->setTimeouts(kMonitorTimeouts);
   com_handle->watch(onBytes_);
   return true;
@@ -75,28 +48,41 @@ bool PortConnection::keepOpen() {
   return tryOpen();
 }
 
-void PortConnection::oeffnecom() {
-  if (!com_opened_once) selectPort(startPortNumber - 1);
-  open(com_name);
+PortChoice::PortChoice(PortConnection& connection, int startPort) : connection_(connection) {
+  setStartPort(startPort);
 }
 
-void PortConnection::schliessecom() {
-  close();
+void PortChoice::setStartPort(int number) {
+  startPort_ = number >= 1 && number <= kPortCount ? number : 1;
 }
 
-void PortConnection::pollTick(int selectorIndex) {
-  if (selectorIndex < 0 || selectorIndex >= kPortCount) selectorIndex = startPortNumber - 1;
+void PortChoice::select(int selectorIndex) {
+  com_number = static_cast<uint8_t>(selectorIndex + 1);
+  com_name = QStringLiteral("COM%1").arg(com_number);
+}
+
+void PortChoice::oeffnecom() {
+  if (!com_opened_once) select(startPort_ - 1);
+  connection_.open(com_name);
+}
+
+void PortChoice::schliessecom() {
+  connection_.close();
+}
+
+void PortChoice::pollTick(int selectorIndex) {
+  if (selectorIndex < 0 || selectorIndex >= kPortCount) selectorIndex = startPort_ - 1;
   if (!com_opened_once) {
-    selectPort(selectorIndex);
+    select(selectorIndex);
     oeffnecom();
     com_opened_once = true;
   }
   if (selectorIndex + 1 != com_number) {
-    selectPort(selectorIndex);
+    select(selectorIndex);
     schliessecom();
     oeffnecom();
   }
-  keepOpen();
+  connection_.keepOpen();
 }
 
 }  // namespace zfuse

@@ -9,27 +9,11 @@
 
 namespace zfuse {
 
-// The port the operator chose, "COM1" ... "COM11". The configuration dialogs'
-// command transaction opens the port of this name too.
-extern QString com_name;
-// Number 1 ... 11 of the port `com_name` names.
-extern uint8_t com_number;
-// Becomes true with the first open of the run.
-extern bool com_opened_once;
-
-// Resets the three to their state at program load.
-void resetPortSelection();
-// The port of the first open of the run, 1 ... 11: COM1 unless the program was started
-// with another one. Reset to COM1 by resetPortSelection.
-void setStartPort(int number);
-int startPort();
-
 // Line settings of the monitoring connection: a 60-byte read would end 3 ms after the
 // last byte or at the latest 60 x 1 + 60 = 120 ms after it began. The connection itself
 // does not read that way: it takes the bytes as they arrive and never waits.
-constexpr QueueSizes kMonitorQueues{40, 40};
 constexpr LineTimeouts kMonitorTimeouts{3, 1, 60, 1, 3};
-constexpr int kMonitorReadBytes = 60;
+// The ports the main window offers: COM1 ... COM11.
 constexpr int kPortCount = 11;
 
 // How often a port that is closed, lost or not yet there is tried again while it is
@@ -56,16 +40,6 @@ class PortConnection {
   // removed or moved) and tries the name afresh. Returns true when it opened the port now.
   bool keepOpen();
 
-  // The window's port choice: the module variables `com_name` and `com_number`.
-  // Opens the port named `com_name` ("COM1" before the first open of the run).
-  void oeffnecom();
-  // Closes the port (and stops trying it); the handle object stays.
-  void schliessecom();
-  // One poll tick: first open, re-open on a changed selection (`selectorIndex` 0 ... 10
-  // of the port list), and a new try of a closed port every half second. The bytes
-  // themselves come as they arrive, not on the tick.
-  void pollTick(int selectorIndex);
-
   bool isOpen() const { return com_handle && com_handle->isOpen(); }
   // The port it monitors or tries to, "" when none.
   const QString& portName() const { return wanted_; }
@@ -83,6 +57,40 @@ class PortConnection {
   qint64 lastTry_ = 0;
   qint64 lastLook_ = 0;  // when the open port's name was last looked at
   std::function<qint64()> clock_;
+};
+
+// The main window's port choice: which of COM1 ... COM11 its monitoring connection
+// follows. The window's port list drives it on every poll tick; the configuration
+// dialogs exchange with the port it names.
+class PortChoice {
+ public:
+  // `startPort` 1 ... 11: the port of the first open (COM1 for anything else).
+  explicit PortChoice(PortConnection& connection, int startPort = 1);
+
+  // The port chosen, "COM1" ... "COM11"; empty before the first open.
+  QString com_name;
+  // Number 1 ... 11 of the port `com_name` names.
+  uint8_t com_number = 0;
+  // Becomes true with the first open.
+  bool com_opened_once = false;
+
+  int startPort() const { return startPort_; }
+  void setStartPort(int number);
+
+  // Opens the port named `com_name` (the start port before the first open).
+  void oeffnecom();
+  // Closes the port (and stops trying it); the handle object stays.
+  void schliessecom();
+  // One poll tick: first open, re-open on a changed selection (`selectorIndex` 0 ... 10
+  // of the port list), and a new try of a closed port every half second. The bytes
+  // themselves come as they arrive, not on the tick.
+  void pollTick(int selectorIndex);
+
+ private:
+  void select(int selectorIndex);
+
+  PortConnection& connection_;
+  int startPort_ = 1;
 };
 
 }  // namespace zfuse

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "link/models.h"
+
 namespace zfuse {
 
 // Cuts the status telegrams out of the byte stream of the service port:
@@ -29,9 +31,7 @@ class FrameAssembler {
     for (std::size_t i = 0; i < size; ++i) baue_string(data[i]);
   }
 
-  static bool isTypeByte(uint8_t b) {
-    return b == 0x11 || b == 0x13 || b == 0x15 || b == 0x17 || b == 0x19;
-  }
+  static bool isTypeByte(uint8_t b) { return isModelType(b); }
 
   // Bytes of the frame being assembled so far, also the assembler's state: 0 idle,
   // 1 start byte seen, 2 ... 50 collecting.

@@ -16,7 +16,7 @@ constexpr qint64 kLongestWait = 30000;  // a read without any limit waits in suc
 
 class QtSerialLine final : public SerialLine {
  public:
-  bool open(const QString& comName, QueueSizes /*queues*/) override {
+  bool open(const QString& comName) override {
     // The queue sizes are a recommendation to the driver; the operating systems Qt
     // runs on size their serial queues themselves, so the request has no effect here.
     port_.close();

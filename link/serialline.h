@@ -21,12 +21,6 @@ struct LineTimeouts {
   uint32_t writeTotalConstant = 0;
 };
 
-// Recommended sizes of the driver's receive and transmit queues.
-struct QueueSizes {
-  uint32_t input = 0;
-  uint32_t output = 0;
-};
-
 // One serial port as the tool uses it: opened exclusively at 9600 baud, 8 data bits,
 // no parity, one stop bit, raw bytes without flow control; synchronous reads and
 // writes bounded by the time-outs. No call reports an error: a port that could not be
@@ -34,7 +28,7 @@ struct QueueSizes {
 class SerialLine {
  public:
   virtual ~SerialLine() = default;
-  virtual bool open(const QString& comName, QueueSizes queues) = 0;
+  virtual bool open(const QString& comName) = 0;
   virtual void setTimeouts(const LineTimeouts& timeouts) = 0;
   virtual qint64 write(const QByteArray& data) = 0;
   virtual QByteArray read(int maxBytes) = 0;

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <thread>
@@ -26,234 +27,14 @@
 #include "link/frameassembler.h"
 #include "link/portlock.h"
 #include "link/portnames.h"
+#include "monitor/portadvice.h"
 #include "monitor/statustelegram.h"
 
 namespace zfuse {
 
+using namespace doctor;
+
 namespace {
-
-constexpr int kIndent = 7;  // "COM11  "
-
-QString systemError(int error) {
-  return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// For each of `devices`, the processes other than this one that have it open.
-QMap<QString, QStringList> holdersOf(const QStringList& devices) {
-  QMap<QString, QStringList> holders;
-  if (devices.isEmpty()) return holders;
-  const QString self = QString::number(::getpid());
-  for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-    if (pid.isEmpty() || !pid[0].isDigit() || pid == self) continue;
-    const QDir fds(QStringLiteral("/proc/") + pid + QStringLiteral("/fd"));
-    QStringList seen;
-    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-      const QString target = fd.symLinkTarget();
-      if (!devices.contains(target) || seen.contains(target)) continue;
-      seen << target;
-      holders[target] << QStringLiteral("process %1 (%2)").arg(pid, processName(pid.toLongLong()));
-    }
-  }
-  return holders;
-}
-
-QString heldBy(const QString& device) {
-  const QStringList holders = holdersOf({device}).value(device);
-  return holders.isEmpty() ? QStringLiteral("busy: another program holds it exclusively")
-                           : QStringLiteral("busy: held by ") + holders.join(QStringLiteral(", "));
-}
-
-// The devices the system writes its console to, e.g. "/dev/ttyS0".
-QStringList consoleDevices() {
-  QFile active(QStringLiteral("/sys/class/tty/console/active"));
-  QStringList devices;
-  if (!active.open(QIODevice::ReadOnly)) return devices;
-  for (const QString& name : QString::fromLatin1(active.read(256)).simplified().split(u' ')) {
-    if (!name.isEmpty()) devices << QStringLiteral("/dev/") + name;
-  }
-  return devices;
-}
-
-QString userName(uid_t uid) {
-  const passwd* p = ::getpwuid(uid);
-  return p ? QString::fromLocal8Bit(p->pw_name) : QString::number(uid);
-}
-
-QString groupName(gid_t gid) {
-  const group* g = ::getgrgid(gid);
-  return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
-}
-
-// Whether this process counts as a member of `gid` now.
-bool inGroupNow(gid_t gid) {
-  if (::getegid() == gid) return true;
-  const int n = ::getgroups(0, nullptr);
-  if (n <= 0) return false;
-  std::vector<gid_t> groups(static_cast<std::size_t>(n));
-  const int got = ::getgroups(n, groups.data());
-  return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
-}
-
-// Whether the user is listed as a member of `gid`, which takes effect at the next login.
-bool listedInGroup(gid_t gid) {
-  const passwd* p = ::getpwuid(::getuid());
-  if (!p) return false;
-  int n = 64;
-  std::vector<gid_t> groups(static_cast<std::size_t>(n));
-  if (::getgrouplist(p->pw_name, p->pw_gid, groups.data(), &n) < 0) {
-    groups.resize(static_cast<std::size_t>(n));
-    if (::getgrouplist(p->pw_name, p->pw_gid, groups.data(), &n) < 0) return false;
-  }
-  return std::find(groups.begin(), groups.begin() + n, gid) != groups.begin() + n;
-}
-
-// The way to a device that this user may not open. Joining a group helps only where the
-// device's group may both read and write it; otherwise its owner must allow it.
-QString permissionAdvice(const QString& device) {
-  struct stat st {};
-  if (::stat(QFile::encodeName(device).constData(), &st) != 0) {
-    return QStringLiteral("permission denied");
-  }
-  const QString group = groupName(st.st_gid);
-  const bool groupMay = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  if (groupMay && inGroupNow(st.st_gid)) {
-    return QStringLiteral(
-               "permission denied, although your group %1 may read and write %2: "
-               "something beyond its mode (an access list or a security module) "
-               "forbids it")
-        .arg(group, device);
-  }
-  if (groupMay) {
-    if (listedInGroup(st.st_gid)) {
-      return QStringLiteral(
-                 "permission denied: you are in the group %1, but not yet in this "
-                 "login: log out and in again (or start a shell with newgrp %1)")
-          .arg(group);
-    }
-    return QStringLiteral(
-               "permission denied: add yourself to the group %1 and log in again "
-               "(sudo usermod -aG %1 $USER)")
-        .arg(group);
-  }
-  // The kernel's name without its number: ttyUSB0 -> ttyUSB[0-9]*, for every such adapter.
-  QString kernelName = QFileInfo(device).fileName();
-  kernelName.remove(QRegularExpression(QStringLiteral("[0-9]+$")));
-  return QStringLiteral(
-             "permission denied: %1 belongs to %2:%3 with mode %4, which lets no "
-             "group of yours read and write it, so joining a group does not help; "
-             "an administrator can allow it with a udev rule (the line "
-             "SUBSYSTEM==\"tty\", KERNEL==\"%5[0-9]*\", GROUP=\"dialout\", "
-             "MODE=\"0660\" in /etc/udev/rules.d/50-zfuse.rules, then sudo udevadm "
-             "trigger, and you in the group dialout) or, until the device is next "
-             "plugged in, sudo chmod a+rw %1")
-      .arg(device, userName(st.st_uid), group,
-           QStringLiteral("%1").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0')), kernelName);
-}
-
-// An adapter to name in advice: one that no port leads to yet, else the first; by its
-// stable name where it has one.
-QString suggestedAdapter(const QList<SerialAdapter>& adapters) {
-  if (adapters.isEmpty()) return {};
-  QStringList used;
-  for (int n = 1; n <= kPortCount; ++n) used << systemPortPath(QStringLiteral("COM%1").arg(n));
-  auto nameOf = [](const SerialAdapter& a) {
-    return a.stableName.isEmpty() ? a.device : a.stableName;
-  };
-  for (const SerialAdapter& a : adapters) {
-    if (!used.contains(QFileInfo(a.device).canonicalFilePath())) return nameOf(a);
-  }
-  return nameOf(adapters.first());
-}
-
-QString linkAdvice(const QString& comName) {
-  const QString adapter = suggestedAdapter(serialAdapters());
-  if (adapter.isEmpty()) {
-    return QStringLiteral("link %1 to your adapter once it is plugged in (none is now)")
-        .arg(comName);
-  }
-  return QStringLiteral("link %1 to your adapter, e.g. %2").arg(comName, adapter);
-}
-
-// Whether this user may remove the lock file of a process that is gone, as the open will.
-bool mayRemove(const PortLock& lock) {
-  const QByteArray folder = QFile::encodeName(QFileInfo(lock.path).absolutePath());
-  struct stat dir {};
-  struct stat file {};
-  if (::access(folder.constData(), W_OK | X_OK) != 0 || ::stat(folder.constData(), &dir) != 0 ||
-      ::lstat(QFile::encodeName(lock.path).constData(), &file) != 0) {
-    return false;
-  }
-  // In a folder with the sticky bit (as the lock folder is) only the file's or the
-  // folder's owner removes a file.
-  const uid_t me = ::geteuid();
-  return !(dir.st_mode & S_ISVTX) || me == 0 || file.st_uid == me || dir.st_uid == me;
-}
-
-// The words of `text` on lines of at most `width` columns, the first line indented by
-// `first` spaces, the others by `indent`. A word longer than a line keeps a line of its
-// own; a no-break space (as in "1.5 s") joins two words.
-QStringList wrapped(const QString& text, int first, int indent, int width) {
-  QStringList lines;
-  QString line(first, QLatin1Char(' '));
-  bool blank = true;
-  for (const QString& word : text.split(QLatin1Char(' '))) {
-    if (!blank && line.size() + 1 + word.size() > width) {
-      while (line.endsWith(QLatin1Char(' '))) line.chop(1);
-      lines << line;
-      line = QString(indent, QLatin1Char(' '));
-      blank = true;
-    }
-    if (blank) {
-      if (word.isEmpty()) continue;
-      line += word;
-      blank = false;
-    } else {
-      line += QLatin1Char(' ') + word;
-    }
-  }
-  if (!blank) lines << line;
-  for (QString& l : lines) l.replace(QChar(0xA0), QLatin1Char(' '));
-  return lines;
-}
-
-// A shell command on lines of at most `width` columns, continued with " \".
-QStringList wrappedCommand(const QString& command, int indent, int width) {
-  const QString more(indent + 2, QLatin1Char(' '));
-  QStringList lines;
-  QString line(indent, QLatin1Char(' '));
-  for (const QString& word : command.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-    const bool fresh = line.trimmed().isEmpty();
-    if (!fresh && line.size() + 1 + word.size() + 2 > width) {
-      lines << line + QStringLiteral(" \\");
-      line = more + word;
-    } else {
-      line += (fresh ? QString() : QStringLiteral(" ")) + word;
-    }
-  }
-  lines << line;
-  return lines;
-}
-
-QString heardText(const Hearing& h, int ms) {
-  const QString span = QString::number(ms / 1000.0, 'f', 1) + QChar(0xA0) + u's';
-  if (!h.listened) return QStringLiteral("; not listened to: another program took it meanwhile");
-  if (h.model >= 0) {
-    return QStringLiteral("; a fuse is talking on it: %1").arg(fuseModelName(h.model));
-  }
-  if (h.bytes == 0) {
-    return QStringLiteral(
-               ", but no fuse is talking on it (nothing arrived in %1): check the cable "
-               "and the fuse's supply")
-        .arg(span);
-  }
-  return QStringLiteral(
-             ", but no fuse is talking on it: %1 bytes in %2, no valid status "
-             "telegram%3 (another device, or a line setting other than 9600 8N1?)")
-      .arg(h.bytes)
-      .arg(span)
-      .arg(h.badFrames > 0 ? QStringLiteral(", %1 broken ones").arg(h.badFrames) : QString());
-}
-
 // Device names in their numeric order: ttyUSB2 before ttyUSB10.
 bool byNumber(const QString& a, const QString& b) {
   static const QRegularExpression split(QStringLiteral("^(.*?)([0-9]*)$"));
@@ -261,69 +42,6 @@ bool byNumber(const QString& a, const QString& b) {
   if (ma.captured(1) != mb.captured(1)) return ma.captured(1) < mb.captured(1);
   return ma.captured(2).toLongLong() < mb.captured(2).toLongLong();
 }
-
-// The adapters present, which port leads to each, and the links to make by their stable
-// names: for an adapter no port leads to, on the first port that leads to no device; for
-// one a port reaches by its changing kernel name, on that port.
-void reportAdapters(const std::function<void(const QString&)>& printLine, int width) {
-  auto print = [&](const QStringList& lines) {
-    for (const QString& line : lines) printLine(line);
-  };
-  const QList<SerialAdapter> adapters = serialAdapters();
-  if (adapters.isEmpty()) {
-    print(wrapped(QStringLiteral("Serial adapters: none plugged in (no /dev/ttyUSB*, "
-                                 "/dev/ttyACM*)."),
-                  0, 2, width));
-    return;
-  }
-  printLine(QStringLiteral("Serial adapters present:"));
-  QStringList devices, links;
-  QList<int> freePorts;
-  for (int n = 1; n <= kPortCount; ++n) {
-    const QString com = QStringLiteral("COM%1").arg(n);
-    devices << systemPortPath(com);
-    links << portLinkFolder() + QLatin1Char('/') + com;
-    if (!devices.last().isEmpty() && !QFileInfo::exists(devices.last())) freePorts << n - 1;
-  }
-  QStringList commands;
-  for (const SerialAdapter& a : adapters) {
-    const QString canonical = QFileInfo(a.device).canonicalFilePath();
-    QStringList users;
-    int relink = -1;
-    for (int n = 0; n < kPortCount; ++n) {
-      if (devices[n] != canonical) continue;
-      users << QStringLiteral("COM%1").arg(n + 1);
-      const QFileInfo link(links[n]);
-      if (relink < 0 && link.isSymLink() && !a.stableName.isEmpty() &&
-          QDir::cleanPath(link.symLinkTarget()) != a.stableName) {
-        relink = n;
-      }
-    }
-    QString text = a.device + QStringLiteral("  ") +
-                   (a.stableName.isEmpty() ? QStringLiteral("(no stable name)") : a.stableName);
-    if (users.isEmpty()) {
-      text += QStringLiteral(", no port leads to it");
-    } else {
-      text += QStringLiteral(", %1 %2 to it")
-                  .arg(users.join(QStringLiteral(", ")),
-                       users.size() == 1 ? QStringLiteral("leads") : QStringLiteral("lead"));
-    }
-    print(wrapped(text, 2, kIndent, width));
-    const int port = users.isEmpty() && !freePorts.isEmpty() ? freePorts.takeFirst() : relink;
-    if (port < 0) continue;
-    QString command = QStringLiteral("ln -sfn %1 %2")
-                          .arg(a.stableName.isEmpty() ? a.device : a.stableName, links[port]);
-    if (!QFileInfo(portLinkFolder()).isDir()) {
-      command.prepend(QStringLiteral("mkdir -p %1 && ").arg(portLinkFolder()));
-    }
-    commands << command;
-  }
-  if (commands.isEmpty()) return;
-  print(wrapped(QStringLiteral("A link by the stable name survives a replug and a reboot:"), 0, 2,
-                width));
-  for (const QString& command : commands) print(wrappedCommand(command, 2, width));
-}
-
 }  // namespace
 
 QString portLockFile(const QString& device) {
@@ -379,7 +97,17 @@ PortDiagnosis diagnoseName(const QString& comName) {
     return d;
   }
   if (!QFileInfo::exists(d.device)) {
-    if (linked) {
+    if (linked && isRelativeLink(link)) {
+      // A relative link resolves from the ports folder, not from /dev: the adapter may
+      // well be there, under the full path the link should name.
+      const QString adapter = suggestedAdapter(serialAdapters());
+      d.verdict = QStringLiteral(
+                      "the link is relative (%1) and resolves to %2, which does not exist: "
+                      "link %3 to the full path of your adapter")
+                      .arg(QFile::decodeName(linkText(link)), d.device, comName);
+      d.verdict += adapter.isEmpty() ? QStringLiteral(" once it is plugged in (none is now)")
+                                     : QStringLiteral(", e.g. %1").arg(adapter);
+    } else if (linked) {
       d.verdict = QStringLiteral(
                       "link points to %1, which does not exist: is the adapter plugged "
                       "in?")
@@ -495,20 +223,9 @@ QList<SerialAdapter> serialAdapters() {
 }
 
 QString fuseModelName(int typeByte) {
-  switch (typeByte) {
-    case 0x11:
-      return QStringLiteral("2-channel 6 A");
-    case 0x13:
-      return QStringLiteral("2-channel 10 A");
-    case 0x15:
-      return QStringLiteral("standard");
-    case 0x17:
-      return QStringLiteral("4-channel 10 A");
-    case 0x19:
-      return QStringLiteral("4-channel 6 A");
-    default:
-      return {};
-  }
+  const ModelFacts* m =
+      typeByte >= 0 && typeByte <= 0xFF ? modelFacts(static_cast<uint8_t>(typeByte)) : nullptr;
+  return m ? QString::fromLatin1(m->title) : QString();
 }
 
 Hearing listenForFuse(const QString& device, int milliseconds) {
@@ -580,82 +297,6 @@ Hearing listenForFuse(const QString& device, int milliseconds) {
   ::close(fd);
   if (locked) ::unlink(lockPath.constData());
   return h;
-}
-
-QString portReportLine(const PortDiagnosis& d, int width) {
-  const QString head =
-      QStringLiteral("%1  %2  (%3)").arg(d.com.leftJustified(5), d.device, d.source);
-  return (wrapped(head, 0, kIndent, width) + wrapped(d.verdict, kIndent, kIndent, width))
-      .join(QLatin1Char('\n'));
-}
-
-int reportPorts(const std::function<void(const QString&)>& printLine,
-                const PortDoctorOptions& options) {
-  QList<PortDiagnosis> ports;
-  for (int n = 1; n <= kPortCount; ++n) ports << diagnosePort(QStringLiteral("COM%1").arg(n));
-
-  // Listening sets the line to 9600 baud: never on the system console, nor on a port
-  // another program has open (a terminal or login without a lock file). A pseudo-
-  // terminal is the exception: the program at its other end (the simulator) keeps it
-  // open by design. The ports are separate devices: listening to all of them at once
-  // keeps the whole run within one listening time.
-  std::vector<QString> notHeard(std::size_t(ports.size()));
-  std::vector<Hearing> heard(std::size_t(ports.size()));
-  if (options.listen) {
-    QStringList devices;
-    for (const PortDiagnosis& d : ports) {
-      if (d.openable && !d.device.startsWith(QStringLiteral("/dev/pts/"))) devices << d.device;
-    }
-    const QStringList consoles = consoleDevices();
-    const QMap<QString, QStringList> holders = holdersOf(devices);
-    std::vector<std::thread> listeners;
-    for (qsizetype i = 0; i < ports.size(); ++i) {
-      const std::size_t k = std::size_t(i);
-      const QString device = ports[i].device;
-      if (!ports[i].openable) continue;
-      if (consoles.contains(device)) {
-        notHeard[k] = QStringLiteral(", but it is the system console: not listened to");
-      } else if (holders.contains(device)) {
-        notHeard[k] =
-            QStringLiteral(", but %1 %2 it open too: not listened to")
-                .arg(holders[device].join(QStringLiteral(", ")),
-                     holders[device].size() == 1 ? QStringLiteral("has") : QStringLiteral("have"));
-      } else {
-        listeners.emplace_back(
-            [&heard, device, k, ms = options.listenMs] { heard[k] = listenForFuse(device, ms); });
-      }
-    }
-    for (std::thread& t : listeners) t.join();
-  }
-
-  int openable = 0;
-  QStringList talking;
-  for (qsizetype i = 0; i < ports.size(); ++i) {
-    PortDiagnosis& d = ports[i];
-    const std::size_t k = std::size_t(i);
-    if (d.openable) {
-      ++openable;
-      if (options.listen) {
-        d.verdict += notHeard[k].isEmpty() ? heardText(heard[k], options.listenMs) : notHeard[k];
-        if (heard[k].model >= 0) talking << d.com;
-      }
-    }
-    for (const QString& line : portReportLine(d, options.width).split(QLatin1Char('\n'))) {
-      printLine(line);
-    }
-  }
-  reportAdapters(printLine, options.width);
-
-  QString summary =
-      QStringLiteral("%1 of %2 ports can be opened now.").arg(openable).arg(kPortCount);
-  if (options.listen && openable > 0) {
-    summary +=
-        talking.isEmpty()
-            ? QStringLiteral(" No fuse heard on them.")
-            : QStringLiteral(" A fuse is talking on %1.").arg(talking.join(QStringLiteral(", ")));
-  }
-  for (const QString& line : wrapped(summary, 0, 2, options.width)) printLine(line);
-  return openable > 0 ? 0 : 1;
 }
 
 }  // namespace zfuse

@@ -1,79 +1,16 @@
 #include "monitor/statustelegram.h"
 
-#include <cstring>
-
 #include "link/frameassembler.h"
 
 namespace zfuse {
 
-bool model_2ch_6a = false;
-bool model_2ch_10a = false;
-bool model_standard = false;
-bool model_4ch_10a = false;
-bool model_4ch_6a = false;
-
-void resetModelFlags() {
-  model_2ch_6a = false;
-  model_2ch_10a = false;
-  model_standard = false;
-  model_4ch_10a = true;
-  model_4ch_6a = false;
-}
-
-void setModelFlags(uint8_t type) {
+void ModelFlags::set(uint8_t type) {
   if (!isModelType(type)) return;
   model_2ch_6a = type == kType2ch6A;
   model_2ch_10a = type == kType2ch10A;
   model_standard = type == kTypeStandard;
   model_4ch_10a = type == kType4ch10A;
   model_4ch_6a = type == kType4ch6A;
-}
-
-bool fourChannelModel() {
-  return model_4ch_10a || model_4ch_6a;
-}
-
-bool isModelType(uint8_t type) {
-  return FrameAssembler::isTypeByte(type);
-}
-
-namespace {
-struct ModelInfo {
-  uint8_t type;
-  const char* name;
-  int channels;
-  int maxFront;  // channels 1 and 2
-  int maxBack;   // channels 3 and 4
-};
-// The standard model's current list ends at 8 A.
-constexpr ModelInfo kModels[] = {
-    {kType4ch10A, "4ch10a", 4, 10, 10},   {kType4ch6A, "4ch6a", 4, 6, 6},
-    {kType2ch10A, "2ch10a", 2, 10, 0},    {kType2ch6A, "2ch6a", 2, 6, 0},
-    {kTypeStandard, "standard", 4, 8, 8},
-};
-const ModelInfo* infoOf(uint8_t type) {
-  for (const ModelInfo& m : kModels) {
-    if (m.type == type) return &m;
-  }
-  return nullptr;
-}
-}  // namespace
-
-const char* modelName(uint8_t type) {
-  const ModelInfo* m = infoOf(type);
-  return m ? m->name : "";
-}
-
-std::optional<uint8_t> modelOfName(const char* name) {
-  for (const ModelInfo& m : kModels) {
-    if (std::strcmp(m.name, name) == 0) return m.type;
-  }
-  return std::nullopt;
-}
-
-int channelCount(uint8_t type) {
-  const ModelInfo* m = infoOf(type);
-  return m ? m->channels : 0;
 }
 
 uint8_t xorBytes(const uint8_t* data, std::size_t first, std::size_t last) {

@@ -3,45 +3,28 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
+
+#include "link/models.h"
 
 namespace zfuse {
 
-// Device-model flags: which fuse is on the line, one per status type byte.
-// Exactly one is true; the program starts with the four-channel 10 A model. The main
-// window keeps them from the telegrams it is shown; the dialogs read them.
-extern bool model_2ch_6a;    // 0x11
-extern bool model_2ch_10a;   // 0x13
-extern bool model_standard;  // 0x15
-extern bool model_4ch_10a;   // 0x17
-extern bool model_4ch_6a;    // 0x19
+// A view of the model on the line as five flags, one per status type byte. The main
+// window keeps one from the telegrams it is shown; its dialogs read it, and the
+// fuse-variant dialog's read sets it from the reply. It starts at the four-channel 10 A
+// model, as the program does.
+struct ModelFlags {
+  bool model_2ch_6a = false;    // 0x11
+  bool model_2ch_10a = false;   // 0x13
+  bool model_standard = false;  // 0x15
+  bool model_4ch_10a = true;    // 0x17
+  bool model_4ch_6a = false;    // 0x19
 
-constexpr uint8_t kType2ch6A = 0x11;
-constexpr uint8_t kType2ch10A = 0x13;
-constexpr uint8_t kTypeStandard = 0x15;
-constexpr uint8_t kType4ch10A = 0x17;
-constexpr uint8_t kType4ch6A = 0x19;
-
-// The flags as the program sets them at start.
-void resetModelFlags();
-// Makes the flag of `type` true and the other four false; other bytes change nothing.
-void setModelFlags(uint8_t type);
-// Channels 3 and 4 are shown only for the four-channel fuse variants.
-bool fourChannelModel();
-
-// What a model is, by its type byte.
-bool isModelType(uint8_t type);
-// Short name of a model: "4ch10a", "4ch6a", "2ch10a", "2ch6a", "standard"; "" for others.
-const char* modelName(uint8_t type);
-// The type byte of a short model name; nullopt for an unknown name.
-std::optional<uint8_t> modelOfName(const char* name);
-// Channels the model has: 2 or 4 (the standard model has four).
-int channelCount(uint8_t type);
-// Whether the model is configured with the fuse-variant telegrams.
-inline bool isFuseVariant(uint8_t type) {
-  return isModelType(type) && type != kTypeStandard;
-}
+  // Makes the flag of `type` true and the other four false; other bytes change nothing.
+  void set(uint8_t type);
+  // Channels 3 and 4 are shown only for the four-channel fuse variants.
+  bool fourChannelModel() const { return model_4ch_10a || model_4ch_6a; }
+};
 
 // Exclusive-or of bytes first..last (inclusive).
 uint8_t xorBytes(const uint8_t* data, std::size_t first, std::size_t last);

@@ -36,7 +36,7 @@ class Keyboard : public test::ProgramFixture {
   // Opens the dialog that fits `model`, active, once the main window has its port.
   static ConfigDialog* openDialog(uint8_t model) {
     EXPECT_TRUE(waitFor([] { return Form1->portOpen(); }));
-    setModelFlags(model);
+    Form1->modelFlags().set(model);
     Form1->Button1Click();
     ConfigDialog* dialog = model == kTypeStandard ? static_cast<ConfigDialog*>(para)
                                                   : static_cast<ConfigDialog*>(parameter_zokx);
@@ -83,7 +83,7 @@ TEST_F(Keyboard, EscapeClosesADialogTheOrdinaryWay) {
   ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
   for (ConfigDialog* dialog :
        {static_cast<ConfigDialog*>(para), static_cast<ConfigDialog*>(parameter_zokx)}) {
-    setModelFlags(dialog == para ? kTypeStandard : kType4ch10A);
+    Form1->modelFlags().set(dialog == para ? kTypeStandard : kType4ch10A);
     Form1->Button1Click();
     ASSERT_TRUE(dialog->isVisible());
     QSignalSpy handedBack(dialog, &ConfigDialog::deviceHandedBack);
@@ -104,7 +104,7 @@ TEST_F(Keyboard, ControlOAndControlSOpenAndSaveInTheDialogs) {
   };
   for (ConfigDialog* dialog :
        {static_cast<ConfigDialog*>(para), static_cast<ConfigDialog*>(parameter_zokx)}) {
-    setModelFlags(dialog == para ? kTypeStandard : kType4ch10A);
+    Form1->modelFlags().set(dialog == para ? kTypeStandard : kType4ch10A);
     Form1->Button1Click();
     dialog->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));

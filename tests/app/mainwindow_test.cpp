@@ -68,7 +68,7 @@ TEST_F(MainWindow, ExampleTelegramShowsItsTextsAndLamps) {
   }
   EXPECT_FALSE(shown("comport"));
   EXPECT_TRUE(shown("a"));
-  EXPECT_TRUE(model_4ch_10a);
+  EXPECT_TRUE(Form1->modelFlags().model_4ch_10a);
 }
 
 TEST_F(MainWindow, LampBitsOfChannelAndSupplyBytes) {
@@ -99,7 +99,7 @@ TEST_F(MainWindow, TwoChannelTelegramHidesChannelsThreeAndFourForGood) {
     EXPECT_FALSE(shown(name)) << name;
   }
   EXPECT_EQ(text("i1"), "1,23 Adc");
-  EXPECT_TRUE(model_2ch_10a);
+  EXPECT_TRUE(Form1->modelFlags().model_2ch_10a);
 
   // A four-channel telegram brings values and fills back, not outlines and captions.
   device->sendRaw(kExample);
@@ -117,7 +117,7 @@ TEST_F(MainWindow, TwoChannelTelegramHidesChannelsThreeAndFourForGood) {
 TEST_F(MainWindow, StandardModelShowsTwoChannels) {
   send(withType(0x15));
   ASSERT_TRUE(waitFor([&] { return !shown("k3"); }));
-  EXPECT_TRUE(model_standard);
+  EXPECT_TRUE(Form1->modelFlags().model_standard);
   EXPECT_EQ(text("i2"), "0,50 Adc");
   EXPECT_EQ(text("i3"), "");
 }
@@ -128,7 +128,7 @@ TEST_F(MainWindow, WrongChecksumKeepsTheDisplayButSwitchesTheModel) {
   auto bad = withType(0x11);
   bad[5] = 0x7C;  // 1,24 A, but the check byte still says 1,23
   device->sendRaw(bad);
-  ASSERT_TRUE(waitFor([] { return model_2ch_6a; }));
+  ASSERT_TRUE(waitFor([] { return Form1->modelFlags().model_2ch_6a; }));
   EXPECT_EQ(text("i1"), "1,23 Adc");
   EXPECT_TRUE(shown("k3"));
 }
@@ -205,7 +205,7 @@ TEST_F(MainWindow, ProgramStartState) {
   EXPECT_EQ(text("Label16"), "Zokara Electronic Fuse");
   EXPECT_TRUE(sprache_deutsch);
   EXPECT_FALSE(sprache_englisch);
-  EXPECT_TRUE(model_4ch_10a);
+  EXPECT_TRUE(Form1->modelFlags().model_4ch_10a);
   EXPECT_TRUE(shown("comport"));
   EXPECT_FALSE(shown("a"));
   auto* comport = control<QComboBox>(Form1, "comport");
@@ -302,7 +302,7 @@ TEST_F(MainWindow, PortChosenBeforeTheFirstFrameIsOpenedOnTheNextTick) {
   test::PtyPair other;
   other.linkAs("COM4");
   control<QComboBox>(Form1, "comport")->setCurrentIndex(3);
-  ASSERT_TRUE(waitFor([] { return com_name == "COM4"; }));
+  ASSERT_TRUE(waitFor([] { return Form1->portChoice().com_name == "COM4"; }));
   other.send(kExample);
   EXPECT_TRUE(waitFor([&] { return text("i1") == "1,23 Adc"; }));
 }
@@ -325,7 +325,7 @@ class ConfigurationLaunch : public test::ProgramFixture,
 
 TEST_P(ConfigurationLaunch, PreparesTheFuseVariantListsByModel) {
   const LaunchCase& c = GetParam();
-  if (c.type) setModelFlags(*c.type);
+  if (c.type) Form1->modelFlags().set(*c.type);
   for (int opening = 0; opening < 2; ++opening) {
     Form1->Button1Click();
     ASSERT_TRUE(parameter_zokx->isVisible());
@@ -368,7 +368,7 @@ using ConfigurationHandOver = test::ProgramFixture;
 
 TEST_F(ConfigurationHandOver, StandardModelOpensTheStandardDialogAndFreesThePort) {
   ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
-  setModelFlags(0x15);
+  Form1->modelFlags().set(0x15);
   Form1->Button1Click();
   EXPECT_TRUE(para->isVisible());
   EXPECT_TRUE(para->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -377,12 +377,12 @@ TEST_F(ConfigurationHandOver, StandardModelOpensTheStandardDialogAndFreesThePort
   EXPECT_FALSE(Form1->isEnabled());
   // The dialog's transaction can have the port now.
   device->setModel(0x15);
-  EXPECT_FALSE(command(QByteArray("\xFF\xFC", 2)).isEmpty());
+  EXPECT_FALSE(command(Form1->portChoice().com_name, QByteArray("\xFF\xFC", 2)).isEmpty());
   para->close();
   EXPECT_TRUE(Form1->isEnabled());
   EXPECT_TRUE(Form1->portOpen());
   // And the main window has it back: the transaction cannot open it any more.
-  EXPECT_TRUE(command(QByteArray("\xFF\xFC", 2)).isEmpty());
+  EXPECT_TRUE(command(Form1->portChoice().com_name, QByteArray("\xFF\xFC", 2)).isEmpty());
 }
 
 TEST_F(ConfigurationHandOver, DisplayEmptiesWhileADialogIsOpenAndRefillsAfter) {

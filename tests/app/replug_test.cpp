@@ -87,7 +87,7 @@ TEST_F(Replug, StartOptionsChooseTheFirstPortAndTheLanguage) {
   EXPECT_TRUE(sprache_englisch);
   EXPECT_FALSE(sprache_deutsch);
   ASSERT_TRUE(waitFor([&] { return !value().isEmpty(); }));
-  EXPECT_EQ(com_name, "COM5");
+  EXPECT_EQ(Form1->portChoice().com_name, "COM5");
 }
 
 }  // namespace

@@ -131,8 +131,8 @@ TEST_F(Robustness, DanglingPortLinkOpensNothing) {
   EXPECT_EQ(systemPortPath("COM1"), "/dev/ttyUSB-unplugged");
   EXPECT_EQ(systemPortPath("COM2"), "/dev/ttyS1");  // no link at all: the standard port
   PortConnection connection([](const QByteArray&) {});
-  resetPortSelection();
-  connection.pollTick(0);
+  PortChoice choice(connection);
+  choice.pollTick(0);
   EXPECT_FALSE(connection.isOpen());
 }
 

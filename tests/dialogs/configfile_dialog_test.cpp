@@ -54,7 +54,7 @@ class FileDialogs : public test::DialogFixture {
 
   void openDialog(uint8_t model) {
     ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
-    setModelFlags(model);
+    Form1->modelFlags().set(model);
     Form1->Button1Click();
     shown = model == kTypeStandard ? static_cast<ConfigDialog*>(para) : parameter_zokx;
   }

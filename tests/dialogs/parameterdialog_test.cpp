@@ -32,7 +32,7 @@ class StandardDialog : public test::DialogFixture {
   void open() {
     // The main window has chosen its port on its first tick.
     ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
-    setModelFlags(0x15);
+    Form1->modelFlags().set(0x15);
     Form1->Button1Click();
     ASSERT_TRUE(para->isVisible());
     device->clearRequests();

@@ -37,7 +37,7 @@ class DialogRetry : public test::DialogFixture, public ::testing::WithParamInter
 TEST_P(DialogRetry, FailedAttemptsRetryTwelveTimesThenGiveUpInRed) {
   const RetryCase& c = GetParam();
   ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
-  setModelFlags(c.dialogModel);
+  Form1->modelFlags().set(c.dialogModel);
   Form1->Button1Click();
   ASSERT_TRUE(dialog()->isVisible());
   device->setModel(c.deviceModel);

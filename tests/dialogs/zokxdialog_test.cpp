@@ -34,7 +34,7 @@ class ZokxDialog : public test::DialogFixture {
   void open(uint8_t model) {
     device->setModel(model);
     ASSERT_TRUE(waitFor([] { return Form1->portOpen(); }));
-    setModelFlags(model);
+    Form1->modelFlags().set(model);
     Form1->Button1Click();
     ASSERT_TRUE(dialog()->isVisible());
     device->clearRequests();
@@ -73,10 +73,10 @@ TEST_P(ZokxDialogByModel, ReadFillsEveryControlAsTheReplySays) {
   }
 
   // The model flags follow the reply; the standard flag is left alone.
-  EXPECT_EQ(model_2ch_6a, model == 0x11);
-  EXPECT_EQ(model_2ch_10a, model == 0x13);
-  EXPECT_EQ(model_4ch_10a, model == 0x17);
-  EXPECT_EQ(model_4ch_6a, model == 0x19);
+  EXPECT_EQ(Form1->modelFlags().model_2ch_6a, model == 0x11);
+  EXPECT_EQ(Form1->modelFlags().model_2ch_10a, model == 0x13);
+  EXPECT_EQ(Form1->modelFlags().model_4ch_10a, model == 0x17);
+  EXPECT_EQ(Form1->modelFlags().model_4ch_6a, model == 0x19);
 
   // The version shows only once the hidden area is clicked, and goes with the clean-up.
   EXPECT_FALSE(label("sw")->isVisible());
@@ -181,7 +181,7 @@ TEST_F(ZokxDialog, DefaultsAfterAModelChangeLeaveShortListsWithoutSelection) {
   open(0x19);  // lists up to 6 A
   device->setModel(0x17);
   click("Button1");  // the device now says four channels, 10 A
-  ASSERT_TRUE(model_4ch_10a);
+  ASSERT_TRUE(Form1->modelFlags().model_4ch_10a);
   click("Button3");
   for (const char* name : {"k1_sel", "k2_sel", "k3_sel", "k4_sel"}) {
     EXPECT_EQ(list(name)->currentIndex(), -1) << name;
@@ -194,14 +194,14 @@ TEST_F(ZokxDialog, TwoChannelReplyHidesChannelsAtOnceEvenWithAWrongCheckByte) {
   device->setFaults(sim::kSilence | sim::kBadChecksum);
   click("Button1");
   EXPECT_TRUE(dialog()->Timer1->isActive());
-  EXPECT_TRUE(model_2ch_6a);
+  EXPECT_TRUE(Form1->modelFlags().model_2ch_6a);
   for (const char* name : kBackChannel) EXPECT_TRUE(widget(name)->isHidden()) << name;
   // A later four-channel reply does not bring them back.
   device->setModel(0x17);
   device->setFaults(sim::kSilence);
   runRetryTicks(1);
   EXPECT_EQ(status(), "Übertragung erfolgreich!");
-  EXPECT_TRUE(model_4ch_10a);
+  EXPECT_TRUE(Form1->modelFlags().model_4ch_10a);
   for (const char* name : kBackChannel) EXPECT_TRUE(widget(name)->isHidden()) << name;
 }
 

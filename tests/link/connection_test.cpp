@@ -19,8 +19,8 @@ struct Journal {
 class ScriptedLine : public SerialLine {
  public:
   explicit ScriptedLine(Journal& j) : j_(j) { j_.lineOpen = &open_; }
-  bool open(const QString& name, QueueSizes q) override {
-    j_.events.push_back("open " + name.toStdString() + " q" + std::to_string(q.input));
+  bool open(const QString& name) override {
+    j_.events.push_back("open " + name.toStdString());
     open_ = j_.openSucceeds;
     return open_;
   }
@@ -57,17 +57,16 @@ class ScriptedLine : public SerialLine {
 class PortConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    resetPortSelection();
     connection.setClock([this] { return now; });
   }
-  void TearDown() override { resetPortSelection(); }
   Journal journal;
   std::vector<uint8_t> received;
   qint64 now = 100000;  // milliseconds
   PortConnection connection{
       [this](const QByteArray& b) { received.insert(received.end(), b.begin(), b.end()); },
       [this] { return std::make_unique<ScriptedLine>(journal); }};
-  void tick(int selector) { connection.pollTick(selector); }
+  PortChoice choice{connection};
+  void tick(int selector) { choice.pollTick(selector); }
   long opens(const char* what) {
     return std::count(journal.events.begin(), journal.events.end(), std::string(what));
   }
@@ -76,19 +75,19 @@ class PortConnectionTest : public ::testing::Test {
 TEST_F(PortConnectionTest, FirstTickOpensCom1WithTheMonitorSettings) {
   tick(0);
   EXPECT_EQ(journal.events,
-            (std::vector<std::string>{"open COM1 q40", "timeouts 3/1/60/1/3", "watch"}));
-  EXPECT_TRUE(com_opened_once);
-  EXPECT_EQ(com_name, "COM1");
-  EXPECT_EQ(com_number, 1);
+            (std::vector<std::string>{"open COM1", "timeouts 3/1/60/1/3", "watch"}));
+  EXPECT_TRUE(choice.com_opened_once);
+  EXPECT_EQ(choice.com_name, "COM1");
+  EXPECT_EQ(choice.com_number, 1);
 }
 
 TEST_F(PortConnectionTest, FirstTickOpensCom1EvenWhenAnotherPortIsChosenThenSwitches) {
   tick(2);
   EXPECT_EQ(journal.events,
-            (std::vector<std::string>{"open COM1 q40", "timeouts 3/1/60/1/3", "watch", "close",
-                                      "open COM3 q40", "timeouts 3/1/60/1/3", "watch"}));
-  EXPECT_EQ(com_name, "COM3");
-  EXPECT_EQ(com_number, 3);
+            (std::vector<std::string>{"open COM1", "timeouts 3/1/60/1/3", "watch", "close",
+                                      "open COM3", "timeouts 3/1/60/1/3", "watch"}));
+  EXPECT_EQ(choice.com_name, "COM3");
+  EXPECT_EQ(choice.com_number, 3);
 }
 
 TEST_F(PortConnectionTest, SamePortIsNotReopenedAndAnotherOneIs) {
@@ -99,8 +98,8 @@ TEST_F(PortConnectionTest, SamePortIsNotReopenedAndAnotherOneIs) {
   journal.events.clear();
   tick(10);
   EXPECT_EQ(journal.events,
-            (std::vector<std::string>{"close", "open COM11 q40", "timeouts 3/1/60/1/3", "watch"}));
-  EXPECT_EQ(com_name, "COM11");
+            (std::vector<std::string>{"close", "open COM11", "timeouts 3/1/60/1/3", "watch"}));
+  EXPECT_EQ(choice.com_name, "COM11");
 }
 
 TEST_F(PortConnectionTest, EveryByteIsHandedOnInOrderAsItArrives) {
@@ -119,18 +118,18 @@ TEST_F(PortConnectionTest, PortThatCannotOpenIsTriedAgainEveryHalfSecond) {
     now += 50;
     tick(0);
   }
-  EXPECT_EQ(opens("open COM1 q40"), 1);  // 450 ms: not yet
+  EXPECT_EQ(opens("open COM1"), 1);  // 450 ms: not yet
   now += 50;
   tick(0);
-  EXPECT_EQ(opens("open COM1 q40"), 2);
+  EXPECT_EQ(opens("open COM1"), 2);
   journal.openSucceeds = true;
   now += 500;
   tick(0);
   EXPECT_TRUE(connection.isOpen());
-  EXPECT_EQ(opens("open COM1 q40"), 3);
+  EXPECT_EQ(opens("open COM1"), 3);
   now += 5000;
   tick(0);
-  EXPECT_EQ(opens("open COM1 q40"), 3);  // an open port is left alone
+  EXPECT_EQ(opens("open COM1"), 3);  // an open port is left alone
 }
 
 TEST_F(PortConnectionTest, LostPortIsReopenedByNameAndClosedOneIsNot) {
@@ -141,33 +140,33 @@ TEST_F(PortConnectionTest, LostPortIsReopenedByNameAndClosedOneIsNot) {
   now += 500;
   tick(2);
   EXPECT_EQ(journal.events,
-            (std::vector<std::string>{"open COM3 q40", "timeouts 3/1/60/1/3", "watch"}));
+            (std::vector<std::string>{"open COM3", "timeouts 3/1/60/1/3", "watch"}));
   EXPECT_TRUE(connection.isOpen());
 
-  connection.schliessecom();  // a configuration dialog takes the device
+  choice.schliessecom();  // a configuration dialog takes the device
   journal.events.clear();
   now += 5000;
   tick(2);
   EXPECT_TRUE(journal.events.empty());
-  connection.oeffnecom();
+  choice.oeffnecom();
   EXPECT_TRUE(connection.isOpen());
   EXPECT_EQ(connection.portName(), "COM3");
 }
 
 TEST_F(PortConnectionTest, StartPortOpensFirst) {
-  setStartPort(4);
+  choice.setStartPort(4);
   tick(3);
-  EXPECT_EQ(journal.events.front(), "open COM4 q40");
+  EXPECT_EQ(journal.events.front(), "open COM4");
   EXPECT_EQ(opens("close"), 0);
-  EXPECT_EQ(com_name, "COM4");
+  EXPECT_EQ(choice.com_name, "COM4");
 }
 
 TEST_F(PortConnectionTest, ReopenAfterADialogUsesThePortChosenBefore) {
   tick(4);
-  connection.schliessecom();
+  choice.schliessecom();
   journal.events.clear();
-  connection.oeffnecom();
-  EXPECT_EQ(journal.events.front(), "open COM5 q40");
+  choice.oeffnecom();
+  EXPECT_EQ(journal.events.front(), "open COM5");
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ TEST_F(PortLockTest, LiveTerminalsLockMeansBusyAndIsLeftAlone) {
   terminalHoldsTheLock();
   line.send({0x42, 0x43});  // the terminal's unread input
   const auto port = makeSystemSerialLine();
-  EXPECT_FALSE(port->open("COM4", {40, 40}));
+  EXPECT_FALSE(port->open("COM4"));
   EXPECT_TRUE(QFile::exists(lockPath));
   QFile f(lockPath);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -82,7 +82,7 @@ TEST_F(PortLockTest, PlantedFifoOrLinkMakesThePortBusyAtOnce) {
     }
     // A hang fails the test instead of blocking the run.
     bool opened = true;
-    std::thread attempt([&] { opened = makeSystemSerialLine()->open("COM4", {40, 40}); });
+    std::thread attempt([&] { opened = makeSystemSerialLine()->open("COM4"); });
     QElapsedTimer clock;
     clock.start();
     attempt.join();
@@ -105,7 +105,7 @@ TEST_F(PortLockTest, LockOfAGoneProcessIsTakenOver) {
   f.close();
   EXPECT_EQ(examinePortLock(QString::fromStdString(line.slavePath())).state, PortLock::Stale);
   const auto port = makeSystemSerialLine();
-  EXPECT_TRUE(port->open("COM4", {40, 40}));
+  EXPECT_TRUE(port->open("COM4"));
   port->close();
 }
 
@@ -143,7 +143,7 @@ TEST_F(PortLockTest, LockWhoseNumberAnotherProgramHasNowIsTakenOverOnlyWhenItNam
     f.close();
     EXPECT_EQ(examinePortLock(QString::fromStdString(line.slavePath())).state, c.state) << c.what;
     const auto port = makeSystemSerialLine();
-    EXPECT_EQ(port->open("COM4", {40, 40}), c.state == PortLock::Stale) << c.what;
+    EXPECT_EQ(port->open("COM4"), c.state == PortLock::Stale) << c.what;
     port->close();
     // A lock taken over is the opener's, and went with its close.
     EXPECT_EQ(QFile::exists(lockPath), c.state == PortLock::Live) << c.what;

@@ -137,7 +137,7 @@ TEST(PortNameDefault, OnlyANameThatNeverWasALinkLeadsToTheStandardPort) {
   EXPECT_EQ(systemPortPath(QStringLiteral("COM3")).toStdString(), line.slavePath());
   QFile::remove(portLinkFolder() + QStringLiteral("/COM3"));
   EXPECT_NE(systemPortPath(QStringLiteral("COM3")), QStringLiteral("/dev/ttyS2"));
-  EXPECT_FALSE(makeSystemSerialLine()->open(QStringLiteral("COM3"), {40, 40}));
+  EXPECT_FALSE(makeSystemSerialLine()->open(QStringLiteral("COM3")));
   // A link into /dev/pts is called out, with the stable names to prefer.
   line.linkAs("COM3");
   EXPECT_TRUE(

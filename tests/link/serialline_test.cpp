@@ -35,18 +35,18 @@ using test::arrayOf;
 using test::bytesOf;
 using test::PtyPair;
 
+// A read as large as a status telegram burst: 60 bytes.
+constexpr int kReadBytes = 60;
+
 class SerialLineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetPortSelection();
-    com_name = QStringLiteral("COM1");
-    pty.linkAs("COM1");
-  }
+  void SetUp() override { pty.linkAs("COM1"); }
   void TearDown() override { test::removePortLinks(); }
 
+  QString port = QStringLiteral("COM1");  // where the command transactions go
   std::unique_ptr<SerialLine> openMonitorLine() {
     auto line = makeSystemSerialLine();
-    EXPECT_TRUE(line->open(QStringLiteral("COM1"), kMonitorQueues));
+    EXPECT_TRUE(line->open(QStringLiteral("COM1")));
     line->setTimeouts(kMonitorTimeouts);
     return line;
   }
@@ -68,7 +68,7 @@ TEST_F(SerialLineTest, SilentPollReadReturnsEmptyWithinItsTotalTimeOut) {
   auto line = openMonitorLine();
   QElapsedTimer clock;
   clock.start();
-  EXPECT_TRUE(line->read(kMonitorReadBytes).isEmpty());
+  EXPECT_TRUE(line->read(kReadBytes).isEmpty());
   EXPECT_GE(clock.elapsed(), 100);  // 60 x 1 ms + 60 ms
   EXPECT_LT(clock.elapsed(), 300);
 }
@@ -79,12 +79,12 @@ TEST_F(SerialLineTest, MoreThanSixtyWaitingBytesComeSixtyAtATimeInOrder) {
   auto line = openMonitorLine();
   pty.send(bytes);
   std::this_thread::sleep_for(20ms);
-  std::vector<uint8_t> got = bytesOf(line->read(kMonitorReadBytes));
+  std::vector<uint8_t> got = bytesOf(line->read(kReadBytes));
   EXPECT_EQ(got.size(), 60u);
-  const auto second = bytesOf(line->read(kMonitorReadBytes));
+  const auto second = bytesOf(line->read(kReadBytes));
   EXPECT_EQ(second.size(), 60u);
   got.insert(got.end(), second.begin(), second.end());
-  const auto third = bytesOf(line->read(kMonitorReadBytes));
+  const auto third = bytesOf(line->read(kReadBytes));
   got.insert(got.end(), third.begin(), third.end());
   EXPECT_EQ(got, bytes);
 }
@@ -97,7 +97,7 @@ TEST_F(SerialLineTest, PollReadEndsShortlyAfterTheLastByte) {
   });
   QElapsedTimer clock;
   clock.start();
-  const auto got = line->read(kMonitorReadBytes);
+  const auto got = line->read(kReadBytes);
   const auto elapsed = clock.elapsed();
   device.join();
   EXPECT_EQ(got.size(), 31);
@@ -107,12 +107,12 @@ TEST_F(SerialLineTest, PollReadEndsShortlyAfterTheLastByte) {
 TEST_F(SerialLineTest, PortIsExclusiveAlsoForRoot) {
   auto first = openMonitorLine();
   auto second = makeSystemSerialLine();
-  EXPECT_FALSE(second->open(QStringLiteral("COM1"), kMonitorQueues));
+  EXPECT_FALSE(second->open(QStringLiteral("COM1")));
   // The same device under another name is the same port.
   pty.linkAs("COM2");
-  EXPECT_FALSE(second->open(QStringLiteral("COM2"), kMonitorQueues));
+  EXPECT_FALSE(second->open(QStringLiteral("COM2")));
   first->close();
-  EXPECT_TRUE(second->open(QStringLiteral("COM1"), kMonitorQueues));
+  EXPECT_TRUE(second->open(QStringLiteral("COM1")));
 }
 
 TEST_F(SerialLineTest, BytesWaitingBeforeTheOpenAreDiscarded) {
@@ -124,7 +124,7 @@ TEST_F(SerialLineTest, BytesWaitingBeforeTheOpenAreDiscarded) {
   std::this_thread::sleep_for(10ms);
   auto line = openMonitorLine();
   pty.send({0x04});
-  EXPECT_EQ(bytesOf(line->read(kMonitorReadBytes)), (std::vector<uint8_t>{0x04}));
+  EXPECT_EQ(bytesOf(line->read(kReadBytes)), (std::vector<uint8_t>{0x04}));
 }
 
 TEST_F(SerialLineTest, HungUpLineIsClosedAndReadsReturnAtOnce) {
@@ -132,7 +132,7 @@ TEST_F(SerialLineTest, HungUpLineIsClosedAndReadsReturnAtOnce) {
   pty.hangUp();
   QElapsedTimer clock;
   clock.start();
-  for (int i = 0; i < 20; ++i) EXPECT_TRUE(line->read(kMonitorReadBytes).isEmpty());
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(line->read(kReadBytes).isEmpty());
   EXPECT_LT(clock.elapsed(), 500);
   EXPECT_FALSE(line->isOpen());
 }
@@ -189,7 +189,7 @@ TEST_P(SerialLineHeldByAnother, OpenFailsAndLeavesLockInputAndExclusivityAlone) 
   struct stat before {};
   ASSERT_EQ(::stat(QFile::encodeName(lock).constData(), &before), 0);
 
-  EXPECT_FALSE(makeSystemSerialLine()->open(QStringLiteral("COM1"), kMonitorQueues));
+  EXPECT_FALSE(makeSystemSerialLine()->open(QStringLiteral("COM1")));
 
   struct stat after {};
   ASSERT_EQ(::stat(QFile::encodeName(lock).constData(), &after), 0) << "the lock was removed";
@@ -227,7 +227,7 @@ TEST_F(SerialLineTest, PortsFolderAnotherUserCannotEnterOpensNothing) {
     ::alarm(10);
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
     if (!systemPortPath(QStringLiteral("COM1")).isEmpty()) ::_exit(11);
-    if (makeSystemSerialLine()->open(QStringLiteral("COM1"), kMonitorQueues)) ::_exit(12);
+    if (makeSystemSerialLine()->open(QStringLiteral("COM1"))) ::_exit(12);
     ::_exit(0);
   }
   qputenv("XDG_CONFIG_HOME", saved);
@@ -260,19 +260,19 @@ using CommandTransaction = SerialLineTest;
 TEST_F(CommandTransaction, NoDeviceGivesEmptyReplyAfterTheTotalTimeOut) {
   QElapsedTimer clock;
   clock.start();
-  EXPECT_TRUE(command(QByteArray("\xFF\xFC", 2)).isEmpty());
+  EXPECT_TRUE(command(port, QByteArray("\xFF\xFC", 2)).isEmpty());
   EXPECT_GE(clock.elapsed(), 250);
   EXPECT_LT(clock.elapsed(), 600);
   EXPECT_EQ(pty.receive(20ms, 200ms), (std::vector<uint8_t>{0xFF, 0xFC}));
   // The port is closed again: another handle can have it.
-  EXPECT_TRUE(makeSystemSerialLine()->open(com_name, kCommandQueues));
+  EXPECT_TRUE(makeSystemSerialLine()->open(QStringLiteral("COM1")));
 }
 
 TEST_F(CommandTransaction, PortHeldByAnotherHandleGivesEmptyReplyAtOnce) {
   auto holder = openMonitorLine();
   QElapsedTimer clock;
   clock.start();
-  EXPECT_TRUE(command(QByteArray("\xFF\xFC", 2)).isEmpty());
+  EXPECT_TRUE(command(port, QByteArray("\xFF\xFC", 2)).isEmpty());
   EXPECT_LT(clock.elapsed(), 100);
 }
 
@@ -282,7 +282,7 @@ TEST_F(CommandTransaction, ReplyIsCutAtFiftyBytes) {
   answer[3] = 0x00;
   std::vector<uint8_t> request;
   auto device = answerOnce(pty, {{answer, 5ms}}, &request);
-  const auto reply = bytesOf(command(QByteArray("\xFF\xFC", 2)));
+  const auto reply = bytesOf(command(port, QByteArray("\xFF\xFC", 2)));
   device.join();
   EXPECT_EQ(request, (std::vector<uint8_t>{0xFF, 0xFC}));
   EXPECT_EQ(reply, std::vector<uint8_t>(answer.begin(), answer.begin() + 50));
@@ -294,7 +294,7 @@ TEST_F(CommandTransaction, ReplyEndsAtAnEightyMillisecondGap) {
   auto device = answerOnce(pty, {{first, 5ms}, {{0x99, 0x98}, 250ms}}, &request);
   QElapsedTimer clock;
   clock.start();
-  const auto reply = bytesOf(command(QByteArray("\xFF\xFC", 2)));
+  const auto reply = bytesOf(command(port, QByteArray("\xFF\xFC", 2)));
   const auto elapsed = clock.elapsed();
   device.join();
   EXPECT_EQ(reply, first);
@@ -305,7 +305,7 @@ TEST_F(CommandTransaction, ReplyEndsAtAnEightyMillisecondGap) {
 TEST_F(CommandTransaction, PauseShorterThanTheGapKeepsTheReplyWhole) {
   std::vector<uint8_t> request;
   auto device = answerOnce(pty, {{{0x01, 0x02}, 5ms}, {{0x03}, 40ms}}, &request);
-  const auto reply = bytesOf(command(QByteArray("\xFF\xFC", 2)));
+  const auto reply = bytesOf(command(port, QByteArray("\xFF\xFC", 2)));
   device.join();
   EXPECT_EQ(reply, (std::vector<uint8_t>{0x01, 0x02, 0x03}));
 }
@@ -315,7 +315,7 @@ TEST_F(CommandTransaction, EmptyRequestWritesNothingAndStillListens) {
     std::this_thread::sleep_for(100ms);
     pty.send({0x7E});
   });
-  const auto reply = bytesOf(command(QByteArray()));
+  const auto reply = bytesOf(command(port, QByteArray()));
   device.join();
   EXPECT_EQ(reply, (std::vector<uint8_t>{0x7E}));
   EXPECT_TRUE(pty.receive(20ms, 50ms).empty());
@@ -324,10 +324,10 @@ TEST_F(CommandTransaction, EmptyRequestWritesNothingAndStillListens) {
 TEST_F(CommandTransaction, UsesThePortNamedAtTheMomentOfTheCall) {
   PtyPair other;
   other.linkAs("COM7");
-  com_name = QStringLiteral("COM7");
+  port = QStringLiteral("COM7");
   std::vector<uint8_t> request;
   auto device = answerOnce(other, {{{0x42}, 1ms}}, &request);
-  EXPECT_EQ(bytesOf(command(QByteArray("\xFF\xFC", 2))), (std::vector<uint8_t>{0x42}));
+  EXPECT_EQ(bytesOf(command(port, QByteArray("\xFF\xFC", 2))), (std::vector<uint8_t>{0x42}));
   device.join();
   EXPECT_TRUE(pty.receive(10ms, 30ms).empty());
 }

@@ -127,14 +127,44 @@ TEST_F(PortDoctor, OpenablePortThroughItsLink) {
   EXPECT_TRUE(portReportLine(d).startsWith("COM3   " + d.device));
 }
 
-TEST_F(PortDoctor, DanglingLinkAsksForTheAdapter) {
-  QDir().mkpath(portLinkFolder());
-  QFile::link("/dev/ttyUSB7", portLinkFolder() + "/COM2");
-  const PortDiagnosis d = diagnosePort("COM2");
-  EXPECT_FALSE(d.openable);
-  EXPECT_EQ(d.device, "/dev/ttyUSB7");
-  EXPECT_EQ(d.verdict,
-            "link points to /dev/ttyUSB7, which does not exist: is the adapter plugged in?");
+// A link to a device that is not there: an absolute one asks for the adapter; a relative
+// one resolves from the ports folder, which is rarely meant, so the verdict says so,
+// names the whole path and offers an adapter's full path.
+TEST_F(PortDoctor, DanglingLinkVerdicts) {
+  const QString ports = portLinkFolder();
+  const QString usb0 = devRoot.path() + "/ttyUSB0";
+  const struct {
+    const char* target;
+    bool adapterPresent;
+    QString verdict;
+  } cases[] = {
+      {"/dev/ttyUSB7", false,
+       "link points to /dev/ttyUSB7, which does not exist: is the adapter plugged in?"},
+      {"/dev/ttyUSB7", true,
+       "link points to /dev/ttyUSB7, which does not exist: is the adapter plugged in? "
+       "Present now: " +
+           usb0},
+      {"ttyUSB0", false,
+       "the link is relative (ttyUSB0) and resolves to " + ports +
+           "/ttyUSB0, which does not exist: link COM2 to the full path of your adapter once "
+           "it is plugged in (none is now)"},
+      {"../gone/ttyUSB9", true,
+       "the link is relative (../gone/ttyUSB9) and resolves to " +
+           QDir::cleanPath(ports + "/../gone/ttyUSB9") +
+           ", which does not exist: link COM2 to the full path of your adapter, e.g. " + usb0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    QFile::remove(usb0);
+    if (c.adapterPresent) {
+      QFile adapter(usb0);
+      ASSERT_TRUE(adapter.open(QIODevice::WriteOnly));
+    }
+    link("COM2", c.target);
+    const PortDiagnosis d = diagnosePort("COM2");
+    EXPECT_FALSE(d.openable);
+    EXPECT_EQ(d.verdict, c.verdict);
+  }
 }
 
 TEST_F(PortDoctor, MissingStandardPortSaysHowToLink) {
@@ -269,10 +299,7 @@ TEST_F(PortDoctor, RelativeLinkIsTakenFromTheLinksFolder) {
 
   // One to a device that is gone names it by its whole path.
   link("COM5", "../gone/ttyUSB9");
-  const QString gone = QDir::cleanPath(portLinkFolder() + "/../gone/ttyUSB9");
-  EXPECT_EQ(systemPortPath("COM5"), gone);
-  EXPECT_EQ(diagnosePort("COM5").verdict,
-            "link points to " + gone + ", which does not exist: is the adapter plugged in?");
+  EXPECT_EQ(systemPortPath("COM5"), QDir::cleanPath(portLinkFolder() + "/../gone/ttyUSB9"));
 }
 
 TEST_F(PortDoctor, AdaptersAreListedWithTheirStableNames) {

@@ -24,16 +24,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using sim::DeviceSimulator;
+
+// The port the simulated fuse is linked as.
+const QString kPort = QStringLiteral("COM1");
 using test::arrayOf;
 using test::bytesOf;
 
 class SimulatorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetModelFlags();
-    resetPortSelection();
-    com_name = QStringLiteral("COM1");
-  }
   void TearDown() override { test::removePortLinks(); }
 
   std::unique_ptr<DeviceSimulator> startSim(uint8_t model, unsigned faults = 0) {
@@ -109,7 +107,7 @@ TEST_F(SimulatorTest, BadChecksumFaultIsRejectedButStillNamesTheModel) {
 TEST_F(SimulatorTest, ReadsAndKeepsWhatWasWritten) {
   auto s = startSim(0x15, sim::kSilence);
   std::this_thread::sleep_for(50ms);
-  auto reply = decodeStandardReply(bytesOf(command(QByteArray("\xFF\xFC", 2))));
+  auto reply = decodeStandardReply(bytesOf(command(kPort, QByteArray("\xFF\xFC", 2))));
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(reply->current, (std::array<int, 4>{8, 8, 8, 8}));
   EXPECT_EQ(reply->version, "1.07");
@@ -118,10 +116,10 @@ TEST_F(SimulatorTest, ReadsAndKeepsWhatWasWritten) {
   p.current_index = {1, 0, 8, 8};
   p.time_index = {4, -1, 0, 0};
   const auto telegram = encodeStandardWrite(p, 200);
-  const auto ack = bytesOf(command(arrayOf(telegram)));
+  const auto ack = bytesOf(command(kPort, arrayOf(telegram)));
   ASSERT_FALSE(ack.empty());
   EXPECT_EQ(ack[0], telegram.back());
-  reply = decodeStandardReply(bytesOf(command(QByteArray("\xFF\xFC", 2))));
+  reply = decodeStandardReply(bytesOf(command(kPort, QByteArray("\xFF\xFC", 2))));
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(reply->current, (std::array<int, 4>{1, 0, 8, 8}));
   EXPECT_EQ(reply->time, (std::array<int, 4>{4, 0, 0, 0}));
@@ -131,14 +129,14 @@ TEST_F(SimulatorTest, ReadsAndKeepsWhatWasWritten) {
 
 TEST_F(SimulatorTest, FuseVariantReplyAndWrite) {
   auto s = startSim(0x19, sim::kSilence);
-  const auto reply = bytesOf(command(QByteArray("\xFF\xFC", 2)));
+  const auto reply = bytesOf(command(kPort, QByteArray("\xFF\xFC", 2)));
   ASSERT_GE(reply.size(), 27u);
   EXPECT_EQ(reply[0], 0xE4);
   EXPECT_EQ(reply[1], 0x19);
   EXPECT_EQ(reply[26], xorBytes(reply.data(), 2, 25));
   std::vector<uint8_t> write = {0xFF, 0xF3, 0x21, 0x00, 0xC8, 0x03,
                                 0x01, 0x00, 0x03, 0xDD, 0xEE, 0xDB};
-  const auto ack = bytesOf(command(arrayOf(write)));
+  const auto ack = bytesOf(command(kPort, arrayOf(write)));
   ASSERT_EQ(ack.size(), 1u);
   EXPECT_EQ(ack[0], 0xDB);
   EXPECT_EQ(s->configuration(), (std::vector<uint8_t>{0x21, 0x00, 0xC8, 0x03, 0x01, 0x00, 0x03}));
@@ -154,11 +152,12 @@ TEST_F(SimulatorTest, ReplyFaults) {
       {sim::kNoAnswer, 0}, {sim::kShortReply, 20}, {sim::kReplyGap, 10}, {sim::kLongReply, 50}};
   for (const auto& c : cases) {
     s->setFaults(sim::kSilence | c.fault);
-    EXPECT_EQ(command(read).size(), static_cast<qsizetype>(c.length)) << sim::faultNames(c.fault);
+    EXPECT_EQ(command(kPort, read).size(), static_cast<qsizetype>(c.length))
+        << sim::faultNames(c.fault);
   }
   s->setFaults(sim::kSilence | sim::kBadAck);
   const auto telegram = encodeStandardWrite(ParameterSet{{8, 8, 8, 8}, {0, 0, 0, 0}}, 214);
-  const auto ack = bytesOf(command(arrayOf(telegram)));
+  const auto ack = bytesOf(command(kPort, arrayOf(telegram)));
   ASSERT_FALSE(ack.empty());
   EXPECT_NE(ack[0], telegram.back());
 }
@@ -168,7 +167,7 @@ TEST_F(SimulatorTest, RequestWhileStatusTelegramsFlowGetsACleanReply) {
   std::this_thread::sleep_for(100ms);
   int good = 0;
   for (int i = 0; i < 10; ++i) {
-    good += decodeStandardReply(bytesOf(command(QByteArray("\xFF\xFC", 2)))).has_value();
+    good += decodeStandardReply(bytesOf(command(kPort, QByteArray("\xFF\xFC", 2)))).has_value();
     std::this_thread::sleep_for(std::chrono::milliseconds(13 * i));
   }
   EXPECT_GE(good, 9);  // a collision costs at most a retry in the dialogs
