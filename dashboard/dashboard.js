@@ -146,8 +146,8 @@
         tripped: c.tripped,
       });
     }
-    if (!isNumber(o.uin) || !isNumber(o.uinMin)) return null;
-    if (typeof o.powerGoodLow !== 'boolean' || typeof o.hardwareFault !== 'boolean') return null;
+    if (!isNumber(o.uin) || !isNumber(o.uin_min)) return null;
+    if (typeof o.power_good_low !== 'boolean' || typeof o.hardware_fault !== 'boolean') return null;
     if (typeof o.time !== 'string' || o.time.length > 64) return null;
     const timeMs = Date.parse(o.time);
     if (!Number.isFinite(timeMs)) return null;
@@ -159,9 +159,9 @@
       model: text(o.model),
       channels,
       uin: o.uin,
-      uinMin: o.uinMin,
-      powerGoodLow: o.powerGoodLow,
-      hardwareFault: o.hardwareFault,
+      uin_min: o.uin_min,
+      power_good_low: o.power_good_low,
+      hardware_fault: o.hardware_fault,
     };
   }
 
@@ -262,8 +262,8 @@
   }
 
   // The lamp an event tells of, as a reading: the retained state comes at most once a
-  // second, the event at once.
-  const EVENT_FLAGS = { warning: 'warning', trip: 'tripped', power_good_low: 'powerGoodLow', hardware_fault: 'hardwareFault' };
+  // second, the event at once. The device's own lamps are named as their events.
+  const EVENT_FLAGS = { warning: 'warning', trip: 'tripped', power_good_low: 'power_good_low', hardware_fault: 'hardware_fault' };
 
   function onEvent(d, e) {
     d.lastEvent = e;
@@ -476,9 +476,9 @@
       flag(v.fill, 'warning', c.warning === true);
     }
     put(row.uinValue, r ? volts(r.uin) : '');
-    put(row.uinMin, r ? `${t('minShort')} ${volts(r.uinMin)}` : '');
-    setLamp(row.powerGood, r ? r.powerGoodLow : null, t('powerGoodLow'), t('powerGoodLow'));
-    setLamp(row.hardware, r ? r.hardwareFault : null, t('hardwareFault'), t('hardwareFault'));
+    put(row.uinMin, r ? `${t('minShort')} ${volts(r.uin_min)}` : '');
+    setLamp(row.powerGood, r ? r.power_good_low : null, t('powerGoodLow'), t('powerGoodLow'));
+    setLamp(row.hardware, r ? r.hardware_fault : null, t('hardwareFault'), t('hardwareFault'));
     renderAge(d, now);
   }
 
@@ -573,10 +573,10 @@
     fact(facts, t('model'), r ? r.model : '–');
     fact(facts, t('port'), r ? r.port : '–');
     fact(facts, t('inputVoltage'), r ? volts(r.uin) : '–');
-    fact(facts, t('minimumVoltage'), r ? volts(r.uinMin) : '–');
+    fact(facts, t('minimumVoltage'), r ? volts(r.uin_min) : '–');
     for (const [key, on, kind] of [
-      ['powerGoodLow', r && r.powerGoodLow, 'warning'],
-      ['hardwareFault', r && r.hardwareFault, 'tripped'],
+      ['powerGoodLow', r && r.power_good_low, 'warning'],
+      ['hardwareFault', r && r.hardware_fault, 'tripped'],
     ]) {
       const dd = fact(facts, t(key), '');
       const lamp = lampElement(kind);

@@ -312,7 +312,7 @@ export async function syntheticPlant(broker, count, prefix = 'zfuse') {
         const present = Math.round((3 + 6 * Math.abs(Math.sin(phase + ch))) * 100) / 100;
         return { channel: ch, maximum: 9.5, present, rated: 10, tripped: false, warning: present >= 9 };
       });
-      const o = { channels, hardwareFault: false, model: '4ch10a', port: 'COM1', powerGoodLow: false, time: new Date(now).toISOString(), type: 23, uin: 24.01, uinMin: 23.9 };
+      const o = { channels, hardware_fault: false, model: '4ch10a', port: 'COM1', power_good_low: false, time: new Date(now).toISOString(), type: 23, uin: 24.01, uin_min: 23.9 };
       const payload = JSON.stringify(o);
       c.publish(`${prefix}/${ids[i]}/status`, payload);
       if (tick % 200 === i % 200) c.publish(`${prefix}/${ids[i]}/state`, payload, { retain: true });
