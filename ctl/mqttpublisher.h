@@ -21,7 +21,8 @@ namespace zfuse::ctl {
 // Publishes what the fuses report to an MQTT broker, one connection per device so that
 // each has its own last will. Per device, under <prefix>/<id>/:
 //   status   every decoded telegram, QoS 0, not retained
-//   state    the latest telegram, retained, at most once a second
+//   state    the latest telegram, retained, at most once a second: with the first
+//            telegram after a second has passed, so that it is as new as it can be
 //   events   lamp changes and connection lost/back, QoS 1, in order
 //   online   retained true while the device talks; false before its first telegram,
 //            when its telegrams stop, on an ordinary end and, as the last will, when
@@ -44,6 +45,9 @@ class MqttPublisher : public QObject {
   static constexpr int kFirstRetryMs = 1000;
   static constexpr int kLastRetryMs = 30000;
   static constexpr int kStateIntervalMs = 1000;
+  // A state that is due goes out with the next telegram; when none comes within this
+  // time after it was due, the latest one goes out without it.
+  static constexpr int kStateGraceMs = 250;
 
   struct Counters {
     quint64 statusSent = 0;
@@ -87,6 +91,7 @@ class MqttPublisher : public QObject {
     std::deque<QByteArray> status;
     std::deque<QByteArray> events;
     QByteArray state;
+    long long stateAtMs = 0;  // when the telegram of `state` was published
     bool stateDirty = false;
     bool online = false;
     std::vector<std::pair<QByteArray, QByteArray>> configurations;
