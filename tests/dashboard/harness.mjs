@@ -248,9 +248,10 @@ function pageMainThreadSeconds(marker) {
 
 // A page of the dashboard in `locale`, with every request that is not the broker's
 // recorded (the page must need nothing else) and every page error collected.
-export async function openPage(chrome, url, { locale = 'en-GB', width = 1400, height = 900 } = {}) {
+export async function openPage(chrome, url, { locale = 'en-GB', width = 1400, height = 900, init } = {}) {
   const context = await chrome.newContext({ locale, viewport: { width, height } });
   const page = await context.newPage();
+  if (init) await page.addInitScript(init);
   const own = new URL(url).host;
   page.foreign = [];
   page.errors = [];
@@ -358,6 +359,9 @@ export async function measurePage(page, { seconds, heapEvery = 15, samples = 200
   }, samples);
   const heaps = [await heap()];
   const busy0 = await metric('TaskDuration');
+  // Where the tasks' time went, and how many frames laid out the page.
+  const parts = ['ScriptDuration', 'RecalcStyleDuration', 'LayoutDuration', 'LayoutCount'];
+  const parts0 = await Promise.all(parts.map(metric));
   const marker = page.context().browser().marker;
   const cpu0 = pageMainThreadSeconds(marker);
   const t0 = Date.now();
@@ -366,10 +370,11 @@ export async function measurePage(page, { seconds, heapEvery = 15, samples = 200
     heaps.push(await heap());
   }
   const busy = (await metric('TaskDuration')) - busy0;
+  const spent = Object.fromEntries(await Promise.all(parts.map(async (p, i) => [p, (await metric(p)) - parts0[i]])));
   const cpu = pageMainThreadSeconds(marker) - cpu0;
   const wall = (Date.now() - t0) / 1000;
   const { latencies, longTasks } = await page.evaluate(() => ({ latencies: window.zfuseLatencies, longTasks: window.zfuseLongTasks }));
-  return { busyShare: busy / wall, cpuShare: cpu / wall, heaps, latencies, longTasks, rows: await page.locator('#rows tr').count() };
+  return { busyShare: busy / wall, cpuShare: cpu / wall, spent, wall, heaps, latencies, longTasks, rows: await page.locator('#rows tr').count() };
 }
 
 export function percentile(values, p) {
