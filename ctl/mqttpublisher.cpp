@@ -366,6 +366,10 @@ void MqttPublisher::pump(Link& l) {
     const std::lock_guard lock(mutex_);
     Shared& s = shared_[static_cast<std::size_t>(l.device)];
     online = s.online && !finishing;
+    // The events published until now, also those that came after this pass of the loop
+    // took them: an ending device's last events go out before it says offline.
+    for (QByteArray& payload : s.events) l.events.push_back({std::move(payload)});
+    s.events.clear();
     int room = kQos0InFlight - static_cast<int>(l.inFlight.size());
     // A state goes out right after the telegram that came when it was due, not with a
     // telegram that came before and waited for the second to pass; only when no
