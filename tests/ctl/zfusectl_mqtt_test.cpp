@@ -220,6 +220,20 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
     ASSERT_FALSE(state.empty());
     EXPECT_LE(state.size(), 4u);  // 30 telegrams take 1.5 s
     EXPECT_EQ(json(state.back().payload), lines.back());
+    // A state that became due while the telegrams came goes out with the telegram that
+    // came when it was due: on the wire right before that telegram's status message, not
+    // after it with a later tick of a timer. (The first state goes out as the connection
+    // is made, the last one at the end.)
+    const Messages all = live.messages();
+    int states = 0;
+    int withTheirTelegram = 0;
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+      if (!all[i].topic.endsWith("/state") || ++states == 1) continue;
+      if (all[i + 1].topic.endsWith("/status") && all[i + 1].payload == all[i].payload) {
+        ++withTheirTelegram;
+      }
+    }
+    EXPECT_GE(withTheirTelegram, 1);
 
     // online: true while the telegrams came, false at the end.
     const Messages online = live.on("online");
