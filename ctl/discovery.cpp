@@ -90,13 +90,13 @@ QJsonObject component(const Entity& e, int channel, const QString& id, bool germ
       sensor("voltage", "V", QStringLiteral("value_json.uin"), true);
       break;
     case Kind::UinMin:
-      sensor("voltage", "V", QStringLiteral("value_json.uinMin"), false);
+      sensor("voltage", "V", QStringLiteral("value_json.uin_min"), false);
       break;
     case Kind::PowerGood:
-      problem(QStringLiteral("value_json.powerGoodLow"));
+      problem(QStringLiteral("value_json.power_good_low"));
       break;
     case Kind::Hardware:
-      problem(QStringLiteral("value_json.hardwareFault"));
+      problem(QStringLiteral("value_json.hardware_fault"));
       break;
   }
   return c;

@@ -92,6 +92,7 @@ struct MqttPublisher::Link {
   bool offlineAcknowledged = false;
   int offlineMid = -1;
   long long stateDueMs = 0;
+  bool stateWaiting = false;  // a state not sent yet, as of the last look
   long long miscDueMs = 0;
   std::deque<Event> events;  // oldest first; acknowledged ones leave from the front
   std::size_t eventsSent = 0;
@@ -212,6 +213,7 @@ void MqttPublisher::publishStatus(int device, const QString& json) {
     }
     s.status.push_back(payload);
     s.state = payload;
+    s.stateAtMs = nowMs();
     s.stateDirty = true;
   }
   wake();
@@ -436,9 +438,17 @@ void MqttPublisher::pump(Link& l) {
     const std::lock_guard lock(mutex_);
     Shared& s = shared_[static_cast<std::size_t>(l.device)];
     online = s.online && !finishing;
+    // The events published until now, also those that came after this pass of the loop
+    // took them: an ending device's last events go out before it says offline.
+    for (QByteArray& payload : s.events) l.events.push_back({std::move(payload)});
+    s.events.clear();
     int room = kQos0InFlight - static_cast<int>(l.inFlight.size());
-    // The last state goes out at the end whatever the rate, so that it stays retained.
-    if (s.stateDirty && (now >= l.stateDueMs || finishing) && room > 0) {
+    // A state goes out right after the telegram that came when it was due, not with a
+    // telegram that came before and waited for the second to pass; only when no
+    // telegram follows does the waiting one go out, a little later. The last state goes
+    // out at the end whatever the rate, so that it stays retained.
+    const bool due = s.stateAtMs >= l.stateDueMs || now >= l.stateDueMs + kStateGraceMs;
+    if (s.stateDirty && (due || finishing) && room > 0) {
       state = s.state;
       s.stateDirty = false;
       --room;
@@ -568,6 +578,7 @@ void MqttPublisher::run() {
         Shared& s = shared_[static_cast<std::size_t>(link->device)];
         for (QByteArray& payload : s.events) link->events.push_back({std::move(payload)});
         s.events.clear();
+        link->stateWaiting = s.stateDirty;
       }
     }
     bool done = finishing;
@@ -595,8 +606,11 @@ void MqttPublisher::run() {
       if (l.phase == Link::Phase::Idle) {
         timeoutMs = std::min(timeoutMs, std::max(0LL, l.nextAttemptMs - now));
       }
-      if (l.phase == Link::Phase::Connected && l.stateDueMs > now) {
-        timeoutMs = std::min(timeoutMs, l.stateDueMs - now);
+      // A waiting state whose telegram has no follower goes out once the grace is over
+      // (past it, with the next pass through the loop).
+      if (l.phase == Link::Phase::Connected && l.stateWaiting &&
+          l.stateDueMs + kStateGraceMs > now) {
+        timeoutMs = std::min(timeoutMs, l.stateDueMs + kStateGraceMs - now);
       }
     }
     if (done) break;

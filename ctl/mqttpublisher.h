@@ -21,9 +21,10 @@ namespace zfuse::ctl {
 // Publishes what the fuses report to an MQTT broker, one connection per device so that
 // each has its own last will. Per device, under <prefix>/<id>/:
 //   status   every decoded telegram, QoS 0, not retained
-//   state    the latest telegram, retained, at most once a second; when the device goes
-//            offline (its telegrams stop, an ordinary end) its values stay, marked
-//            "stale": true, so that no one takes them for present ones
+//   state    the latest telegram, retained, at most once a second: with the first
+//            telegram after a second has passed, so that it is as new as it can be; when
+//            the device goes offline (its telegrams stop, an ordinary end) its values
+//            stay, marked "stale": true, so that no one takes them for present ones
 //   events   lamp changes and connection lost/back, QoS 1, in order
 //   online   retained true while the device talks; false before its first telegram,
 //            when its telegrams stop, on an ordinary end and, as the last will, when
@@ -49,6 +50,9 @@ class MqttPublisher : public QObject {
   static constexpr int kFirstRetryMs = 1000;
   static constexpr int kLastRetryMs = 30000;
   static constexpr int kStateIntervalMs = 1000;
+  // A state that is due goes out with the next telegram; when none comes within this
+  // time after it was due, the latest one goes out without it.
+  static constexpr int kStateGraceMs = 250;
 
   struct Counters {
     quint64 statusSent = 0;
@@ -95,6 +99,7 @@ class MqttPublisher : public QObject {
     std::deque<QByteArray> status;
     std::deque<QByteArray> events;
     QByteArray state;
+    long long stateAtMs = 0;  // when the telegram of `state` was published
     bool stateDirty = false;
     bool online = false;
     std::vector<std::pair<QByteArray, QByteArray>> configurations;

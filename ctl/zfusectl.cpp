@@ -401,7 +401,7 @@ int runStatus(const Invocation& o) {
     QJsonObject port{
         {QStringLiteral("port"), w.port},
         {QStringLiteral("telegrams"), w.printed},
-        {QStringLiteral("badCheckByte"), static_cast<qint64>(w.monitor->badTelegrams())}};
+        {QStringLiteral("bad_check_byte"), static_cast<qint64>(w.monitor->badTelegrams())}};
     port.insert(QStringLiteral("given_up"), w.givenUp);
     if (publisher) {
       const MqttPublisher::Counters c = publisher->counters(i);
@@ -415,12 +415,12 @@ int runStatus(const Invocation& o) {
                    static_cast<unsigned long long>(c.eventsUnsent));
       port.insert(
           QStringLiteral("mqtt"),
-          QJsonObject{{QStringLiteral("deviceId"), o.deviceIds.at(i)},
-                      {QStringLiteral("statusSent"), static_cast<qint64>(c.statusSent)},
-                      {QStringLiteral("statusDropped"), static_cast<qint64>(c.statusDropped)},
-                      {QStringLiteral("eventsSent"), static_cast<qint64>(c.eventsSent)},
-                      {QStringLiteral("eventsDropped"), static_cast<qint64>(c.eventsDropped)},
-                      {QStringLiteral("eventsUndelivered"), static_cast<qint64>(c.eventsUnsent)}});
+          QJsonObject{{QStringLiteral("device_id"), o.deviceIds.at(i)},
+                      {QStringLiteral("status_sent"), static_cast<qint64>(c.statusSent)},
+                      {QStringLiteral("status_dropped"), static_cast<qint64>(c.statusDropped)},
+                      {QStringLiteral("events_sent"), static_cast<qint64>(c.eventsSent)},
+                      {QStringLiteral("events_dropped"), static_cast<qint64>(c.eventsDropped)},
+                      {QStringLiteral("events_undelivered"), static_cast<qint64>(c.eventsUnsent)}});
     }
     ports.append(port);
   }

@@ -69,9 +69,9 @@ QString jsonLine(const QDateTime& time, const QString& port, const StatusReading
                       {QStringLiteral("type"), r.type},
                       {QStringLiteral("channels"), channels},
                       {QStringLiteral("uin"), value(r.uin)},
-                      {QStringLiteral("uinMin"), value(r.uinMin)},
-                      {QStringLiteral("powerGoodLow"), r.powerGoodLow()},
-                      {QStringLiteral("hardwareFault"), r.hardwareFault()}};
+                      {QStringLiteral("uin_min"), value(r.uinMin)},
+                      {QStringLiteral("power_good_low"), r.powerGoodLow()},
+                      {QStringLiteral("hardware_fault"), r.hardwareFault()}};
   return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 

@@ -40,9 +40,9 @@ ENTITIES = {
     "warning_{c}": ("binary_sensor", "problem", None, None, ("channels", "warning")),
     "tripped_{c}": ("binary_sensor", "problem", None, None, ("channels", "tripped")),
     "uin": ("sensor", "voltage", "V", "measurement", ("uin",)),
-    "uin_min": ("sensor", "voltage", "V", None, ("uinMin",)),
-    "power_good_low": ("binary_sensor", "problem", None, None, ("powerGoodLow",)),
-    "hardware_fault": ("binary_sensor", "problem", None, None, ("hardwareFault",)),
+    "uin_min": ("sensor", "voltage", "V", None, ("uin_min",)),
+    "power_good_low": ("binary_sensor", "problem", None, None, ("power_good_low",)),
+    "hardware_fault": ("binary_sensor", "problem", None, None, ("hardware_fault",)),
 }
 
 errors = []

@@ -83,11 +83,10 @@ std::vector<Event> lampChanges(const std::vector<QJsonObject>& statuses) {
         }
       }
     }
-    for (const char* lamp : {"powerGoodLow", "hardwareFault"}) {
+    // The status fields of the device's own lamps are named as their events.
+    for (const char* lamp : {"power_good_low", "hardware_fault"}) {
       if (now[lamp].toBool() != before[lamp].toBool()) {
-        changes.push_back(
-            {lamp == QLatin1String("powerGoodLow") ? "power_good_low" : "hardware_fault", 0,
-             now[lamp].toBool()});
+        changes.push_back({lamp, 0, now[lamp].toBool()});
       }
     }
     before = now;
@@ -176,11 +175,20 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
     startDevice(*sim::modelByName(model));
     MqttSubscriber live(broker.port(), "plant/hall-2/#");
     ASSERT_TRUE(live.waitSubscribed());
-    const Result r = run({"status", "--port", "COM1", "--count", "30", "--format", "json", "--mqtt",
-                          broker.url(), "--topic-prefix", "plant/hall-2", "--device-id", "fuse-a"});
+    const Result r =
+        run({"status", "--port", "COM1", "--count", "30", "--format", "json", "--summary", "--mqtt",
+             broker.url(), "--topic-prefix", "plant/hall-2", "--device-id", "fuse-a"});
     ASSERT_EQ(r.exit, 0) << r.err.toStdString();
-    const std::vector<QJsonObject> lines = jsonLines(r.out);
-    ASSERT_EQ(lines.size(), 30u);
+    std::vector<QJsonObject> lines = jsonLines(r.out);
+    ASSERT_EQ(lines.size(), 31u);
+    // The summary line ends the output; the counts of the broker's side per device.
+    const QJsonObject mqtt = lines.back()["summary"][0]["mqtt"].toObject();
+    lines.pop_back();
+    EXPECT_EQ(mqtt.keys(), QStringList({"device_id", "events_dropped", "events_sent",
+                                        "events_undelivered", "status_dropped", "status_sent"}));
+    EXPECT_EQ(mqtt["device_id"].toString(), "fuse-a");
+    EXPECT_EQ(mqtt["status_sent"].toInt(), 30);
+    EXPECT_EQ(mqtt["events_undelivered"].toInt(), 0);
     ASSERT_TRUE(live.waitFor(lastIs("plant/hall-2/fuse-a/online", "false"), 5000));
 
     // status: one message a telegram, field by field what --format json printed.
@@ -215,6 +223,20 @@ TEST_F(ZfusectlMqtt, EveryTopicCarriesWhatTheTelegramsSay) {
     ASSERT_FALSE(state.empty());
     EXPECT_LE(state.size(), 5u);  // 30 telegrams take 1.5 s, and the stale one
     EXPECT_EQ(json(state.back().payload), stale);
+    // A state that became due while the telegrams came goes out with the telegram that
+    // came when it was due: on the wire right before that telegram's status message, not
+    // after it with a later tick of a timer. (The first state goes out as the connection
+    // is made, the last one at the end.)
+    const Messages all = live.messages();
+    int states = 0;
+    int withTheirTelegram = 0;
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+      if (!all[i].topic.endsWith("/state") || ++states == 1) continue;
+      if (all[i + 1].topic.endsWith("/status") && all[i + 1].payload == all[i].payload) {
+        ++withTheirTelegram;
+      }
+    }
+    EXPECT_GE(withTheirTelegram, 1);
 
     // online: true while the telegrams came, false at the end.
     const Messages online = live.on("online");

@@ -55,7 +55,7 @@ TEST(ZfusectlOutput, EveryFormatCarriesTheNumbers) {
   EXPECT_EQ(o["model"].toString(), "4ch10a");
   EXPECT_EQ(o["type"].toInt(), 0x17);
   EXPECT_DOUBLE_EQ(o["uin"].toDouble(), 24.0);
-  EXPECT_DOUBLE_EQ(o["uinMin"].toDouble(), 23.5);
+  EXPECT_DOUBLE_EQ(o["uin_min"].toDouble(), 23.5);
   const QJsonArray ch = o["channels"].toArray();
   ASSERT_EQ(ch.size(), 4);
   EXPECT_DOUBLE_EQ(ch[0]["present"].toDouble(), 1.23);
@@ -63,7 +63,14 @@ TEST(ZfusectlOutput, EveryFormatCarriesTheNumbers) {
   EXPECT_EQ(ch[1]["rated"].toInt(), 10);
   EXPECT_TRUE(ch[0]["warning"].toBool());
   EXPECT_FALSE(ch[0]["tripped"].toBool());
-  EXPECT_FALSE(o["powerGoodLow"].toBool());
+  EXPECT_FALSE(o["power_good_low"].toBool());
+  EXPECT_FALSE(o["hardware_fault"].toBool());
+  // Every field name in one style, lower case with underscores, as in the CSV header and
+  // the events: consumers address them by name.
+  EXPECT_EQ(o.keys(), QStringList({"channels", "hardware_fault", "model", "port", "power_good_low",
+                                   "time", "type", "uin", "uin_min"}));
+  EXPECT_EQ(ch[0].toObject().keys(),
+            QStringList({"channel", "maximum", "present", "rated", "tripped", "warning"}));
 }
 
 TEST(ZfusectlOutput, SwitchedOffAndMissingChannelsHaveNoValues) {
@@ -108,6 +115,7 @@ TEST_F(Zfusectl, StatusPrintsTheTelegramsOfEveryModel) {
     }
     const QJsonArray summary = QJsonDocument::fromJson(lines[3].toUtf8())["summary"].toArray();
     EXPECT_EQ(summary[0]["telegrams"].toInt(), 3) << model;
+    EXPECT_EQ(summary[0].toObject().keys(), QStringList({"bad_check_byte", "port", "telegrams"}));
     device.reset();
     test::removePortLinks();
   }

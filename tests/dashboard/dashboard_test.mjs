@@ -64,7 +64,8 @@ test('every fuse with its values in both languages; a trip on top at once; a kil
             return `channel ${ch + 1}: ${cell} for ${JSON.stringify(c)}`;
           }
         }
-        return row.cells[7].startsWith(formats[locale](o.uin).replace(' A', ' V')) ? null : `${row.cells[7]} for ${o.uin} V`;
+        const volts = (v) => formats[locale](v).replace(' A', ' V');
+        return row.cells[7].startsWith(volts(o.uin)) && row.cells[7].endsWith(volts(o.uin_min)) ? null : `${row.cells[7]} for ${o.uin} V, min ${o.uin_min} V`;
       };
       let last = 'no row';
       const same = await h.until(async () => {
@@ -134,7 +135,7 @@ test('odd payloads and device ids are shown as text or ignored and told; a broke
   const page = await h.openPage(chrome, broker.page('?prefix=plant/hall-2'));
   await h.until(() => page.locator('#connection.connected').count(), 5000);
   const good = (time = new Date().toISOString()) =>
-    JSON.stringify({ channels: [1, 2, 3, 4].map((channel) => ({ channel, maximum: 2.5, present: 2.25, rated: 6, tripped: false, warning: false })), hardwareFault: false, model: '4ch6a', port: 'COM1', powerGoodLow: false, time, type: 24, uin: 24, uinMin: 23.5 });
+    JSON.stringify({ channels: [1, 2, 3, 4].map((channel) => ({ channel, maximum: 2.5, present: 2.25, rated: 6, tripped: false, warning: false })), hardware_fault: false, model: '4ch6a', port: 'COM1', power_good_low: false, time, type: 24, uin: 24, uin_min: 23.5 });
   const odd = ['<img src=x onerror="window.injected=1">', 'a&amp;b', '"quoted" \'single\'', 'x'.repeat(200), 'Pumpe-Süd-泵'];
   for (const id of odd) feed.publish(`plant/hall-2/${id}/state`, good(), { retain: true });
   const bad = [
@@ -146,6 +147,8 @@ test('odd payloads and device ids are shown as text or ignored and told; a broke
     ['plant/hall-2/bad-6/online', 'maybe'],
     ['plant/hall-2/bad-7/state', `{"x":"${'y'.repeat(20000)}"}`],
     ['plant/hall-2/bad-8/state', '\u00ff\u00fe garbage \u0000'],
+    // The field names of old, before they were all written in lower case with underscores.
+    ['plant/hall-2/bad-10/state', good().replace('"uin_min"', '"uinMin"').replace('"power_good_low"', '"powerGoodLow"').replace('"hardware_fault"', '"hardwareFault"')],
   ];
   for (const [topic, payload] of bad) feed.publish(topic, payload);
   // 1 MB: the broker drops it (message_size_limit, as in the example configuration),
