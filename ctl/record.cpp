@@ -184,7 +184,7 @@ QByteArray recordJson(const RecordHeader& header, const std::vector<DeviceRecord
         {QStringLiteral("before"), settings(d.before)},
         {QStringLiteral("after"), settings(d.after)},
         {QStringLiteral("started"), isoSeconds(d.started)},
-        {QStringLiteral("durationSeconds"), static_cast<double>(d.durationMs) / 1000.0}};
+        {QStringLiteral("duration_seconds"), static_cast<double>(d.durationMs) / 1000.0}};
     if (d.state) {
       o[QStringLiteral("state")] =
           QJsonDocument::fromJson(jsonLine(d.started, d.port, *d.state).toUtf8()).object();
@@ -201,14 +201,14 @@ QByteArray recordJson(const RecordHeader& header, const std::vector<DeviceRecord
   const RecordCounts c = countResults(devices);
   const QJsonObject root{{QStringLiteral("title"), header.title},
                          {QStringLiteral("plan"), header.plan},
-                         {QStringLiteral("planSha256"), header.planSha256},
+                         {QStringLiteral("plan_sha256"), header.planSha256},
                          {QStringLiteral("operator"), header.operatorName},
                          {QStringLiteral("tool"), QStringLiteral("zfusectl ") + header.toolVersion},
                          {QStringLiteral("host"), header.host},
                          {QStringLiteral("started"), isoSeconds(header.started)},
                          {QStringLiteral("ended"), isoSeconds(header.ended)},
                          {QStringLiteral("interrupted"), header.interrupted},
-                         {QStringLiteral("dryRun"), header.dryRun},
+                         {QStringLiteral("dry_run"), header.dryRun},
                          {QStringLiteral("summary"),
                           QJsonObject{{QStringLiteral("devices"), static_cast<int>(devices.size())},
                                       {QStringLiteral("verified"), c.verified},
