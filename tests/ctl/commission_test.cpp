@@ -132,7 +132,7 @@ TEST_F(Commission, EachFaultEndsInItsResultInAllThreeRecords) {
   const QJsonObject record = QJsonDocument::fromJson(readAll(path(json[0]))).object();
   EXPECT_EQ(record["operator"].toString(), "A. Weber");
   EXPECT_EQ(record["title"].toString(), "Cabinet 3");
-  EXPECT_EQ(record["planSha256"].toString().size(), 64);
+  EXPECT_EQ(record["plan_sha256"].toString().size(), 64);
   EXPECT_FALSE(record["interrupted"].toBool());
   QMap<QString, QJsonObject> byTag;
   for (const auto& d : record["devices"].toArray())
