@@ -26,7 +26,9 @@ zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbench
   # discovery test renders the value templates with Jinja2, as Home Assistant does
   prometheus python3-jinja2
   # the headless check looks for leftover servers with pgrep and probes with Python
-  procps python3)
+  procps python3
+  # zfuse-measure watches the X server for the first window of a program it starts
+  libxcb1-dev)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
