@@ -55,6 +55,11 @@ if ldd build/ctl/zfusectl | grep -E "libQt6(Gui|Widgets)"; then
   echo "zfusectl links a window library" >&2
   exit 1
 fi
+echo "== zfuse carries no simulator code"
+if nm -C build/app/zfuse | grep -q "zfuse::sim::"; then
+  echo "zfuse links the device simulator" >&2
+  exit 1
+fi
 echo "== installing and packaging"
 tools/check-install.sh build
 echo "all tests passed"
