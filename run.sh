@@ -63,8 +63,7 @@ done
 
 source tools/setup.sh
 zfuse_install_packages runtime
-zfuse_configure build
-cmake --build build --target zfuse zfuse-sim
+zfuse_preset run
 
 adapter=$(ls /dev/ttyUSB* /dev/ttyACM* 2>/dev/null | head -n 1 || true)
 if [ "$use_sim" = auto ]; then

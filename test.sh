@@ -13,18 +13,16 @@ echo "== links in README.md and docs/"
 python3 tools/check-links.py
 
 echo "== build"
-zfuse_setup build -DZFUSE_WERROR=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=ON -DZFUSE_DASHBOARD=ON
+zfuse_preset dev
 echo "== tests"
-(cd build && ctest --output-on-failure)
+ctest --preset dev
 
 echo "== build with sanitizers"
-zfuse_setup build-asan -DZFUSE_WERROR=ON -DZFUSE_SANITIZE=ON -DBUILD_TESTING=ON -DZFUSE_BENCH=OFF \
-  -DZFUSE_DASHBOARD=OFF
+zfuse_preset asan
 echo "== tests with sanitizers"
-(cd build-asan && ASAN_OPTIONS=abort_on_error=1 \
-  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure)
+ctest --preset asan
 
-CXX=clang++ zfuse_setup build-fuzz -DZFUSE_FUZZ=ON -DZFUSE_WERROR=ON
+zfuse_preset fuzz
 fuzz() {  # fuzz HARNESS SEED-FOLDER
   echo "== fuzzing $1 for ${fuzz_seconds} s"
   local corpus
@@ -58,6 +56,11 @@ tools/check-headless.sh
 echo "== zfusectl needs no window system"
 if ldd build/ctl/zfusectl | grep -E "libQt6(Gui|Widgets)"; then
   echo "zfusectl links a window library" >&2
+  exit 1
+fi
+echo "== zfuse carries no simulator code"
+if nm -C build/app/zfuse | grep "zfuse::sim::" >/dev/null; then
+  echo "zfuse links the device simulator" >&2
   exit 1
 fi
 echo "== installing and packaging"

@@ -14,10 +14,22 @@
 //             ZFUSE_MEASURE_SECONDS (600 unless set)
 //   burst     lateness of a 5 ms timer while 1000 lamp changes a second arrive, the
 //             event log and trend windows shown
-// usage: zfuse-measure [latency|startup|cpu|read|stall|diagcpu|diagmem|rows|burst]...
-//        (all but the diagnosis ones when none is named)
+//   launch    whole processes: start to the first window shown on the X server named by
+//             DISPLAY (run under Xvfb, no window manager), zfuse against the bare Qt window
+//             zfuse-bare-window, 30 runs each taken in turn
+//   versionmem  peak resident memory of `zfusectl --version` against `zfuse --version`,
+//             10 runs each
+// usage: zfuse-measure [latency|startup|cpu|read|stall|diagcpu|diagmem|rows|burst|launch|
+//                       versionmem]...
+//        (all but the diagnosis and whole-process ones when none is named)
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -35,7 +47,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "app/program.h"
@@ -377,6 +391,182 @@ void measureBurst() {
   endProgram();
 }
 
+// Whole programs as processes: forked, their output thrown away, the window system the
+// X server of DISPLAY (the measuring program itself stays offscreen).
+class Child {
+ public:
+  Child(const char* program, std::vector<const char*> arguments) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*e);
+    }
+    env.emplace_back("QT_QPA_PLATFORM=xcb");
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    arguments.insert(arguments.begin(), program);
+    arguments.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, STDOUT_FILENO);
+      ::dup2(null, STDERR_FILENO);
+      ::execve(program, const_cast<char* const*>(arguments.data()), envp.data());
+      ::_exit(127);
+    }
+  }
+  ~Child() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 500; ++i) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Processor time of all the program's threads so far, in ms (from the scheduler's
+  // nanosecond count, which the load of other programs on the machine does not inflate).
+  double cpuMs() const {
+    double ns = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid_);
+    for (const QString& t : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      QFile f(tasks + QLatin1Char('/') + t + QStringLiteral("/schedstat"));
+      if (f.open(QIODevice::ReadOnly)) ns += f.readAll().split(' ').value(0).toDouble();
+    }
+    return ns / 1e6;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Watches the X server for top-level windows being mapped (shown). Without a window
+// manager, every window a program shows is a child of the root window; menus and tool
+// tips (override-redirect) are not counted.
+class WindowWatch {
+ public:
+  WindowWatch() : c_(xcb_connect(nullptr, nullptr)) {
+    if (xcb_connection_has_error(c_) != 0) return;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c_, root, XCB_CW_EVENT_MASK, &mask);
+    // A round trip: from here on every map is reported.
+    std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    ok_ = true;
+  }
+  ~WindowWatch() { xcb_disconnect(c_); }
+  WindowWatch(const WindowWatch&) = delete;
+  WindowWatch& operator=(const WindowWatch&) = delete;
+
+  bool ok() const { return ok_; }
+
+  // The time the next top-level window was mapped, or nothing after `limit`.
+  std::optional<Clock::time_point> nextMap(std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    for (;;) {
+      while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+        const bool mapped = (e->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                            reinterpret_cast<xcb_map_notify_event_t*>(e)->override_redirect == 0;
+        std::free(e);
+        if (mapped) return Clock::now();
+      }
+      if (xcb_connection_has_error(c_) != 0) return std::nullopt;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd p{xcb_get_file_descriptor(c_), POLLIN, 0};
+      ::poll(&p, 1, static_cast<int>(left.count()));
+    }
+  }
+
+  // Forgets what the server reported so far (the last program's windows going away).
+  void drain() {
+    while (nextMap(std::chrono::milliseconds(50))) {
+    }
+  }
+
+ private:
+  xcb_connection_t* c_;
+  bool ok_ = false;
+};
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void measureLaunch() {
+  WindowWatch watch;
+  if (!watch.ok()) {
+    std::printf("launch: no X server at DISPLAY (run under xvfb-run -a)\n");
+    return;
+  }
+  // zfuse finds COM1 on a quiet pseudo-terminal, as on a fuse that has not spoken yet.
+  test::PtyPair line;
+  line.linkAs("COM1");
+  const int runs = 30;
+  std::vector<double> bare;
+  std::vector<double> tool;
+  std::vector<double> bareCpu;
+  std::vector<double> toolCpu;
+  for (int n = -2; n < runs; ++n) {  // two rounds to warm the caches first
+    for (const bool isTool : {false, true}) {
+      watch.drain();
+      const auto start = Clock::now();
+      Child child(isTool ? ZFUSE_BINARY : BARE_WINDOW_BINARY, {});
+      const auto shown = watch.nextMap(std::chrono::seconds(10));
+      if (!shown) {
+        std::printf("launch: %s showed no window\n", isTool ? "zfuse" : "bare window");
+        return;
+      }
+      if (n >= 0) {
+        (isTool ? tool : bare).push_back(ms(*shown - start));
+        (isTool ? toolCpu : bareCpu).push_back(child.cpuMs());
+      }
+    }
+  }
+  printSpread("launch, process start -> first window shown, bare Qt window", bare);
+  printSpread("launch, process start -> first window shown, zfuse", tool);
+  printSpread("launch, processor time to the first window shown, bare Qt window", bareCpu);
+  printSpread("launch, processor time to the first window shown, zfuse", toolCpu);
+  std::printf("launch: zfuse / bare window, medians: %.2f wall, %.2f processor time\n",
+              median(tool) / median(bare), median(toolCpu) / median(bareCpu));
+}
+
+// Peak resident memory of a program run to its end, in KiB.
+long peakKilobytes(const char* program, const char* argument) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDOUT_FILENO);
+    ::execl(program, program, argument, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  return usage.ru_maxrss;
+}
+
+void measureVersionMemory() {
+  std::vector<double> ctl;
+  std::vector<double> gui;
+  for (int n = 0; n < 10; ++n) {
+    ctl.push_back(double(peakKilobytes(ZFUSECTL_BINARY, "--version")));
+    gui.push_back(double(peakKilobytes(ZFUSE_BINARY, "--version")));
+  }
+  std::sort(ctl.begin(), ctl.end());
+  std::sort(gui.begin(), gui.end());
+  std::printf(
+      "versionmem: peak resident, zfusectl --version median %.0f KiB (%.0f ... %.0f), "
+      "zfuse --version median %.0f KiB (%.0f ... %.0f): %.2f\n",
+      median(ctl), ctl.front(), ctl.back(), median(gui), gui.front(), gui.back(),
+      median(ctl) / median(gui));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -399,6 +589,8 @@ int main(int argc, char** argv) {
     if (w == "diagmem") measureDiagnosisMemory();
     if (w == "rows") measureRows();
     if (w == "burst") measureBurst();
+    if (w == "launch") measureLaunch();
+    if (w == "versionmem") measureVersionMemory();
     if (w == "read") {
       measureRead(kTypeStandard);
       measureRead(kType4ch10A);

@@ -3,8 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
-zfuse_configure build
-cmake --build build --target zfuse-shot zfuse-sim
+cmake --preset run >/dev/null
+cmake --build --preset run --target zfuse-shot zfuse-sim
 
 shot() {  # shot NAME WINDOW LANGUAGE SIMULATOR-ARGUMENTS...
   local name=$1 window=$2 language=$3
@@ -15,7 +15,7 @@ shot() {  # shot NAME WINDOW LANGUAGE SIMULATOR-ARGUMENTS...
   local sim=$!
   sleep 0.5
   xvfb-run -a -s "-screen 0 1280x1024x24" \
-    build/app/zfuse-shot "docs/$name.png" "${ZFUSE_SHOT_MS:-4000}" "$window" "$language"
+    build/tools/zfuse-shot "docs/$name.png" "${ZFUSE_SHOT_MS:-4000}" "$window" "$language"
   kill "$sim"
   wait "$sim" 2>/dev/null || true
   rm -rf "$XDG_CONFIG_HOME"

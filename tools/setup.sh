@@ -4,6 +4,8 @@
 #                                           those plus what the tests need
 #   zfuse_configure BUILD_DIR [cmake options...]
 #   zfuse_setup BUILD_DIR [cmake options...]   configure and build everything
+#   zfuse_preset PRESET [cmake options...]      configure and build with a preset of
+#                                               CMakePresets.json (dev, asan, fuzz, release, run)
 
 # To build and run the tool (a virtual X screen and a VNC server on the loopback address
 # serve it where there is no display; Qt's own translations give its file dialogs and
@@ -25,7 +27,9 @@ zfuse_test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbench
   prometheus python3-jinja2
   # the headless check looks for leftover servers with pgrep and probes with Python;
   # Python checks the links of the documents too
-  procps python3)
+  procps python3
+  # zfuse-measure watches the X server for the first window of a program it starts
+  libxcb1-dev)
 
 zfuse_install_packages() {
   local wanted=("${zfuse_runtime_packages[@]}")
@@ -59,6 +63,13 @@ zfuse_configure() {
 zfuse_setup() {
   zfuse_configure "$@"
   cmake --build "$1" -j "$(nproc)"
+}
+
+zfuse_preset() {
+  local preset=$1
+  shift
+  (cd "$zfuse_root" && cmake --preset "$preset" "$@" >/dev/null &&
+    cmake --build --preset "$preset" -j "$(nproc)")
 }
 
 zfuse_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -22,7 +21,6 @@
 #include "config/deviceconfig.h"
 #include "dialogs/parameter.h"
 #include "dialogs/parameter2.h"
-#include "link/safefile.h"
 #include "monitor/statustelegram.h"
 #include "tests/support/dialog_fixture.h"
 #include "tests/support/filesize_limit.h"
@@ -372,36 +370,6 @@ TEST_F(FileDialogs, SaveNeverReplacesWhatIsNotAFile) {
   EXPECT_EQ(status(), "Datei gespeichert");
   EXPECT_EQ(contentOf(path("real.txt")), kStandardDefaults);
   EXPECT_TRUE(QFileInfo(path("to-real")).isSymLink());
-}
-
-TEST(SafeFile, WritableFileInAReadOnlyFolderIsWrittenInPlace) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
-  QTemporaryDir top;
-  const QString folder = top.path() + "/locked";
-  ASSERT_TRUE(QDir().mkdir(folder));
-  const QString file = folder + "/config.txt";
-  {
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("old");
-  }
-  ::chmod(QFile::encodeName(top.path()).constData(), 0755);
-  ::chmod(QFile::encodeName(folder).constData(), 0555);
-  ::chmod(QFile::encodeName(file).constData(), 0666);
-  // As a user without root's powers, who cannot make a temporary file beside it.
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-    ::_exit(saveFileWhole(file, "new contents") ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  QFile f(file);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), "new contents");
-  EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"config.txt"});
 }
 
 TEST_F(FileDialogs, HugeAndEndlessFilesFailTheLengthCheckPromptly) {
