@@ -11,7 +11,7 @@
 
 namespace zfuse::ctl {
 
-// Exit codes, as documented in --help and the README.
+// Exit codes, as documented in --help and the manual page.
 enum Exit : int {
   kSuccess = 0,
   kUsage = 2,
