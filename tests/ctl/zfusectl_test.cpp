@@ -115,7 +115,8 @@ TEST_F(Zfusectl, StatusPrintsTheTelegramsOfEveryModel) {
     }
     const QJsonArray summary = QJsonDocument::fromJson(lines[3].toUtf8())["summary"].toArray();
     EXPECT_EQ(summary[0]["telegrams"].toInt(), 3) << model;
-    EXPECT_EQ(summary[0].toObject().keys(), QStringList({"bad_check_byte", "given_up", "port", "telegrams"}));
+    EXPECT_EQ(summary[0].toObject().keys(),
+              QStringList({"bad_check_byte", "given_up", "port", "telegrams"}));
     device.reset();
     test::removePortLinks();
   }
