@@ -446,8 +446,10 @@ void MqttPublisher::pump(Link& l) {
     // A state goes out right after the telegram that came when it was due, not with a
     // telegram that came before and waited for the second to pass; only when no
     // telegram follows does the waiting one go out, a little later. The last state goes
-    // out at the end whatever the rate, so that it stays retained.
-    const bool due = s.stateAtMs >= l.stateDueMs || now >= l.stateDueMs + kStateGraceMs;
+    // out at the end whatever the rate, so that it stays retained; the stale state of a
+    // device gone offline goes out at once, before the offline that follows it.
+    const bool due =
+        s.stateAtMs >= l.stateDueMs || now >= l.stateDueMs + kStateGraceMs || !s.online;
     if (s.stateDirty && (due || finishing) && room > 0) {
       state = s.state;
       s.stateDirty = false;
