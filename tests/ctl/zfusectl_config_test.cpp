@@ -13,6 +13,7 @@
 
 #include "config/deviceconfig.h"
 #include "monitor/statustelegram.h"
+#include "tests/support/configurations.h"
 #include "tests/support/zfusectl_fixture.h"
 
 namespace zfuse {
@@ -38,26 +39,7 @@ class ZfusectlConfig : public test::ZfusectlFixture {
 };
 
 // A configuration unlike the factory's, for each model.
-DeviceConfiguration unusual(uint8_t model) {
-  DeviceConfiguration c;
-  c.model = model;
-  if (model == kTypeStandard) {
-    c.standard.current_index = {1, 2, 0, 5};
-    c.standard.time_index = {3, 1, -1, 0};
-    c.standard.pgood_index = 5;
-    c.standard.port1_byte1 = 0x5A;
-    c.standard.port1_byte2 = 0x83;
-    c.standard.port2_byte1 = 0xA5;
-    c.standard.port2_byte2 = 0x41;
-  } else {
-    c.zokx.current_index = {model == kType4ch10A || model == kType2ch10A ? 9 : 6, 3, 0, 1};
-    c.zokx.pgood_index = 40;
-    c.zokx.switch_off_index = 2;
-    c.zokx.port1_byte1 = 0x55;
-    c.zokx.port1_byte2 = 0x41;
-  }
-  return c;
-}
+using test::unusual;
 
 TEST_F(ZfusectlConfig, FileWriteReadGivesTheSameBytesForEveryModel) {
   for (uint8_t model : {kTypeStandard, kType4ch10A, kType4ch6A, kType2ch10A, kType2ch6A}) {

@@ -14,6 +14,7 @@
 
 #include "config/deviceconfig.h"
 #include "monitor/statustelegram.h"
+#include "tests/support/configurations.h"
 #include "tests/support/zfusectl_fixture.h"
 
 namespace zfuse {
@@ -21,20 +22,9 @@ namespace {
 
 // A 10 A configuration unlike the factory's.
 DeviceConfiguration tenAmps() {
-  DeviceConfiguration c;
-  c.model = kType4ch10A;
-  c.zokx.current_index = {9, 3, 0, 1};
-  c.zokx.pgood_index = 40;
-  c.zokx.switch_off_index = 2;
-  c.zokx.port1_byte1 = 0x55;
-  c.zokx.port1_byte2 = 0x41;
-  return c;
+  return test::unusual(kType4ch10A);
 }
-
-std::vector<uint8_t> settingsOf(const DeviceConfiguration& c) {
-  const auto telegram = writeTelegramOf(c);
-  return {telegram.begin() + 2, telegram.end() - 3};
-}
+using test::settingsOf;
 
 constexpr uint8_t kUnplugged = 0;  // a link to an adapter that is not there
 
