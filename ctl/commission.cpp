@@ -34,17 +34,6 @@ namespace {
 // least once a second.
 constexpr int kHearStatusMs = 1500;
 
-// Standard output goes through the checked output (a full disk or a closed pipe ends in
-// its own exit code); diagnostics go to standard error as they are.
-void print(FILE* stream, const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  if (stream == stdout) {
-    writeOut(bytes);
-  } else {
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-  }
-}
-
 QString pick(bool german, const char* en, const char* de) {
   return QString::fromUtf8(german ? de : en);
 }
@@ -109,14 +98,14 @@ void printDevice(const DeviceRecord& d) {
   QString text =
       d.tag + QStringLiteral(" (") + d.port + QStringLiteral("): ") + d.message + QLatin1Char('\n');
   for (const QString& detail : d.details) text += QStringLiteral("  ") + detail + QLatin1Char('\n');
-  print(stdout, text);
+  writeText(stdout, text);
 }
 
 // The plan at o.plan, with the --only rows, or the error printed and its exit code.
 std::variant<Plan, int> planOf(const Invocation& o) {
   auto parsed = readPlan(o.plan);
   if (const auto* e = std::get_if<PlanError>(&parsed)) {
-    print(stderr, QStringLiteral("zfusectl: %1\n").arg(e->text(o.plan)));
+    writeText(stderr, QStringLiteral("zfusectl: %1\n").arg(e->text(o.plan)));
     return e->exit;
   }
   Plan plan = std::get<Plan>(std::move(parsed));
@@ -126,7 +115,8 @@ std::variant<Plan, int> planOf(const Invocation& o) {
       const auto it = std::find_if(plan.rows.begin(), plan.rows.end(),
                                    [&](const PlanRow& r) { return r.tag == tag; });
       if (it == plan.rows.end()) {
-        print(stderr, QStringLiteral("zfusectl: %1: no device with the tag %2\n").arg(o.plan, tag));
+        writeText(stderr,
+                  QStringLiteral("zfusectl: %1: no device with the tag %2\n").arg(o.plan, tag));
         return kUsage;
       }
       if (std::none_of(kept.begin(), kept.end(), [&](const PlanRow& r) { return r.tag == tag; })) {
@@ -276,13 +266,13 @@ int runCommission(const Invocation& o) {
   if (const int* exit = std::get_if<int>(&loaded)) return *exit;
   Plan plan = std::get<Plan>(std::move(loaded));
   if (const auto e = examinePlanFiles(plan)) {
-    print(stderr, QStringLiteral("zfusectl: %1\n").arg(e->text(o.plan)));
+    writeText(stderr, QStringLiteral("zfusectl: %1\n").arg(e->text(o.plan)));
     return e->exit;
   }
   const QFileInfo planFile(o.plan);
   const QString folder = o.reportDir.isEmpty() ? planFile.absolutePath() : o.reportDir;
   if (!QFileInfo(folder).isDir()) {
-    print(stderr, QStringLiteral("zfusectl: the report folder %1 is not there\n").arg(folder));
+    writeText(stderr, QStringLiteral("zfusectl: the report folder %1 is not there\n").arg(folder));
     return kUsage;
   }
 
@@ -307,30 +297,31 @@ int runCommission(const Invocation& o) {
   for (const DeviceRecord& d : records) printDevice(d);
 
   const RecordCounts c = countResults(records);
-  print(stdout, pick(o.german,
-                     "%1: %2 verified, %3 differ, %4 refused, %5 unreachable, %6 "
-                     "unknown%7\n",
-                     "%1: %2 geprüft, %3 abweichend, %4 abgelehnt, %5 nicht erreichbar, "
-                     "%6 unbekannt%7\n")
-                    .arg(records.size() == 1
-                             ? pick(o.german, "1 device", "1 Gerät")
-                             : pick(o.german, "%1 devices", "%1 Geräte").arg(records.size()))
-                    .arg(c.verified)
-                    .arg(c.differs)
-                    .arg(c.refused)
-                    .arg(c.unreachable)
-                    .arg(c.unknown)
-                    .arg(header.interrupted ? pick(o.german, " (interrupted)", " (unterbrochen)")
-                                            : QString()));
+  writeText(
+      stdout,
+      pick(o.german,
+           "%1: %2 verified, %3 differ, %4 refused, %5 unreachable, %6 "
+           "unknown%7\n",
+           "%1: %2 geprüft, %3 abweichend, %4 abgelehnt, %5 nicht erreichbar, "
+           "%6 unbekannt%7\n")
+          .arg(records.size() == 1 ? pick(o.german, "1 device", "1 Gerät")
+                                   : pick(o.german, "%1 devices", "%1 Geräte").arg(records.size()))
+          .arg(c.verified)
+          .arg(c.differs)
+          .arg(c.refused)
+          .arg(c.unreachable)
+          .arg(c.unknown)
+          .arg(header.interrupted ? pick(o.german, " (interrupted)", " (unterbrochen)")
+                                  : QString()));
   QString error;
   const QStringList written =
       writeRecord(folder, planFile.completeBaseName(), header, records, &error);
   int exit = highestExit(records, header.interrupted);
   if (!error.isEmpty()) {
-    print(stderr, QStringLiteral("zfusectl: %1\n").arg(error));
+    writeText(stderr, QStringLiteral("zfusectl: %1\n").arg(error));
     exit = std::max(exit, static_cast<int>(kSaveFailed));
   } else {
-    print(
+    writeText(
         stdout,
         pick(o.german, "record: %1\n", "Protokoll: %1\n").arg(written.join(QStringLiteral(", "))));
   }
@@ -380,15 +371,15 @@ int runBackup(const Invocation& o) {
   }
   const QDir dir(o.output);
   if (!QFileInfo(o.output).isDir() && ::mkdir(localName(o.output).constData(), 0777) != 0) {
-    print(stderr, QStringLiteral("zfusectl: the folder %1 cannot be made: %2\n")
-                      .arg(o.output, QString::fromLocal8Bit(std::strerror(errno))));
+    writeText(stderr, QStringLiteral("zfusectl: the folder %1 cannot be made: %2\n")
+                          .arg(o.output, QString::fromLocal8Bit(std::strerror(errno))));
     return kSaveFailed;
   }
   const QString planPath = dir.filePath(QStringLiteral("plan.csv"));
   if (QFileInfo::exists(planPath) || QFileInfo(planPath).isSymLink()) {
-    print(stderr, QStringLiteral("zfusectl: %1 is there already; a backup goes into a new "
-                                 "folder\n")
-                      .arg(planPath));
+    writeText(stderr, QStringLiteral("zfusectl: %1 is there already; a backup goes into a new "
+                                     "folder\n")
+                          .arg(planPath));
     return kFileRejected;
   }
   QStringList names;
@@ -445,19 +436,20 @@ int runBackup(const Invocation& o) {
   }
   QString planReason;
   if (saved > 0 && !saveFileWhole(planPath, csv.toUtf8(), &planReason)) {
-    print(stderr, pick(o.german, "zfusectl: %1 cannot be saved: %2\n",
-                       "zfusectl: %1 kann nicht gespeichert werden: %2\n")
-                      .arg(planPath, planReason));
+    writeText(stderr, pick(o.german, "zfusectl: %1 cannot be saved: %2\n",
+                           "zfusectl: %1 kann nicht gespeichert werden: %2\n")
+                          .arg(planPath, planReason));
     exit = std::max(exit, static_cast<int>(kSaveFailed));
   } else if (saved > 0) {
-    print(stdout, pick(o.german, "%1 of %2 devices saved; restore with: zfusectl commission %3\n",
-                       "%1 von %2 Geräten gespeichert; wiederherstellen mit: zfusectl "
-                       "commission %3\n")
-                      .arg(saved)
-                      .arg(records.size())
-                      .arg(planPath));
+    writeText(stdout,
+              pick(o.german, "%1 of %2 devices saved; restore with: zfusectl commission %3\n",
+                   "%1 von %2 Geräten gespeichert; wiederherstellen mit: zfusectl "
+                   "commission %3\n")
+                  .arg(saved)
+                  .arg(records.size())
+                  .arg(planPath));
   }
-  print(stdout, summaryText(outcomes, exit, o.german));
+  writeText(stdout, summaryText(outcomes, exit, o.german));
   flushOut();
   return exit;
 }

@@ -244,15 +244,6 @@ Served serve(const Invocation& o, const QString& port, const FileLines& lines,
   return finish();
 }
 
-void write(FILE* stream, const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  if (stream == stdout) {
-    writeOut(bytes);
-  } else {
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-  }
-}
-
 // A configuration file must be a regular file (links followed); anything else, a
 // folder, a FIFO or a device, is refused before it is opened.
 std::optional<QString> fileProblem(const QString& path, const Texts& t) {
@@ -274,7 +265,7 @@ int runConfigCommand(const Invocation& o) {
   QString sha256;
   if (o.command != Command::Read) {
     if (const auto problem = fileProblem(o.file, t)) {
-      write(stderr, QStringLiteral("zfusectl: %1: %2\n").arg(printableName(o.file), *problem));
+      writeText(stderr, QStringLiteral("zfusectl: %1: %2\n").arg(printableName(o.file), *problem));
       return kFileRejected;
     }
     lines = readFileLines(localName(o.file).toStdString());

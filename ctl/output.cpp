@@ -64,4 +64,13 @@ int finishOutput(int exit) {
   return std::max(exit, outputExit());
 }
 
+void writeText(FILE* stream, const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  if (stream == stdout) {
+    writeOut(bytes);
+  } else {
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+  }
+}
+
 }  // namespace zfuse::ctl

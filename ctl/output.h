@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
+#include <cstdio>
 
 namespace zfuse::ctl {
 
@@ -12,6 +14,9 @@ namespace zfuse::ctl {
 
 // Writes the bytes; false when they did not all go out (now or before).
 bool writeOut(const QByteArray& bytes);
+// Writes the text as UTF-8: to standard output through the checked output above, to any
+// other stream (standard error: diagnostics) as it is.
+void writeText(FILE* stream, const QString& text);
 // Hands what is buffered to the system; false on a failure.
 bool flushOut();
 // Whether a write or flush has failed.

@@ -21,15 +21,6 @@ QJsonValue orNull(const QString& text) {
   return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
-void printText(FILE* stream, const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  if (stream == stdout) {
-    writeOut(bytes);
-  } else {
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-  }
-}
-
 }  // namespace
 
 QJsonObject outcomeJson(const PortOutcome& r) {
@@ -114,8 +105,8 @@ void printOutcomes(const QString& command, const std::vector<PortOutcome>& resul
     const QJsonObject summary{{QStringLiteral("summary"), summaryJson(command, results, exit)}};
     writeOut(QJsonDocument(summary).toJson(QJsonDocument::Compact) + '\n');
   } else {
-    for (const PortOutcome& r : results) printText(textStream, outcomeText(r));
-    printText(textStream, summaryText(results, exit, german));
+    for (const PortOutcome& r : results) writeText(textStream, outcomeText(r));
+    writeText(textStream, summaryText(results, exit, german));
   }
 }
 
